@@ -1,0 +1,4 @@
+# The warning set every target of the project builds clean with, on g++ and clang.
+function(diagbridge_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+endfunction()

@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+namespace diagbridge::platform {
+
+// Login name of the calling thread's user; "unknown" when the system cannot tell.
+std::string UserName();
+
+// File name of the component as the client sees it ("DiagBridgeV4.dll" on Windows).
+std::string ComponentFileName();
+
+// The component's version string "<file name> <major>.<minor>.<patch>.<tweak>" from the build.
+std::string VersionString();
+
+// Today's local date as "%Y-%m-%d".
+std::string TodayIsoDate();
+
+}  // namespace diagbridge::platform
