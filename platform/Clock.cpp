@@ -61,10 +61,14 @@ std::atomic<IClock*>& CurrentClock() {
 }
 }  // namespace
 
-IClock& Clock() { return *CurrentClock().load(); }
+IClock& Clock() {
+    return *CurrentClock().load();
+}
 
 ScopedClock::ScopedClock(IClock& clock) : previous_(CurrentClock().exchange(&clock)) {}
 
-ScopedClock::~ScopedClock() { CurrentClock().store(previous_); }
+ScopedClock::~ScopedClock() {
+    CurrentClock().store(previous_);
+}
 
 }  // namespace diagbridge::platform

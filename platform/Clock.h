@@ -9,14 +9,14 @@ namespace diagbridge::platform {
 // A stop request that a waiting service can see at once: set by the client's thread when a
 // service ran past its time-out, checked by the worker before every exchange and inside waits.
 class CancelFlag {
-public:
+  public:
     void Set();
     void Reset();
     bool IsSet() const { return set_.load(std::memory_order_acquire); }
     // Blocks for at most ms milliseconds of real time; true as soon as the flag is set.
     bool WaitFor(uint32_t ms);
 
-private:
+  private:
     std::atomic<bool> set_{false};
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -24,7 +24,7 @@ private:
 
 // The one time base of the component: a millisecond tick that wraps at 2^32.
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     // Milliseconds since an arbitrary origin; compare ticks by unsigned difference.
     virtual uint32_t TickMs() = 0;
@@ -37,7 +37,7 @@ public:
 
 // steady_clock based production clock.
 class SteadyClock final : public IClock {
-public:
+  public:
     uint32_t TickMs() override;
     bool SleepMs(uint32_t ms, CancelFlag* cancel) override;
     void BusyWaitMs(uint32_t ms) override;
@@ -46,14 +46,14 @@ public:
 // Test clock: time moves only by Advance or by the sleeps and waits of the code under test,
 // which return at once, so that protocol pauses of seconds cost no wall time.
 class ManualClock final : public IClock {
-public:
+  public:
     explicit ManualClock(uint32_t startMs = 0) : now_(startMs) {}
     uint32_t TickMs() override { return now_.load(); }
     bool SleepMs(uint32_t ms, CancelFlag* cancel) override;
     void BusyWaitMs(uint32_t ms) override { Advance(ms); }
     void Advance(uint32_t ms) { now_.fetch_add(ms); }
 
-private:
+  private:
     std::atomic<uint32_t> now_;
 };
 
@@ -62,17 +62,19 @@ IClock& Clock();
 
 // Installs clock for the lifetime of this object; restores the previous one afterwards.
 class ScopedClock {
-public:
+  public:
     explicit ScopedClock(IClock& clock);
     ~ScopedClock();
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
 
-private:
+  private:
     IClock* previous_;
 };
 
 // Milliseconds from start to now, correct across the 2^32 wrap.
-inline uint32_t ElapsedMs(uint32_t startTick, uint32_t nowTick) { return nowTick - startTick; }
+inline uint32_t ElapsedMs(uint32_t startTick, uint32_t nowTick) {
+    return nowTick - startTick;
+}
 
 }  // namespace diagbridge::platform

@@ -10,14 +10,14 @@ void Notify(const std::string& text);
 
 // Routes every Notify of the process to handler while this object lives (tests, tools).
 class ScopedNotifier {
-public:
+  public:
     using Handler = std::function<void(const std::string&)>;
     explicit ScopedNotifier(Handler handler);
     ~ScopedNotifier();
     ScopedNotifier(const ScopedNotifier&) = delete;
     ScopedNotifier& operator=(const ScopedNotifier&) = delete;
 
-private:
+  private:
     Handler previous_;
 };
 

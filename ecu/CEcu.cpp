@@ -1,0 +1,61 @@
+#include "ecu/CEcu.h"
+
+#include "engine/CSoftwareInterface.h"
+#include "platform/SystemInfo.h"
+
+namespace diagbridge {
+
+CEcu::CEcu(CSoftwareInterface* communicationObject) : communicationObject_(communicationObject) {}
+
+CEcu::~CEcu() {
+    if (communicationObject_ != nullptr) communicationObject_->DetachEcu(this);
+}
+
+int32_t CEcu::RunService(ServiceOrder order) {
+    if (communicationObject_ == nullptr) return kResultFailure;
+    lastOrder_ = order;
+    const int32_t result = communicationObject_->ExecuteService(order);
+    if (communicationObject_->ServiceCompleted()) {
+        lastResult_ = communicationObject_->ResultRecord();
+        responseText_ = lastResult_.response;
+    }
+    return result;
+}
+
+int32_t CEcu::ConnectThroughCommunicationObject() {
+    if (communicationObject_ == nullptr) return kResultFailure;
+    ServiceOrder order;
+    order.command = kCommandConnect;
+    lastOrder_ = order;
+    return communicationObject_->ExecuteService(order, this);
+}
+
+void CEcu::InitIdent(const std::string& objectType, const std::string& protocolKeyword) {
+    ident_.fill(kUnknownIdent);
+    ident_[kIdentObjectType] = objectType;
+    ident_[kIdentMaker] = kMakerName;
+    ident_[kIdentProtocol] = protocolKeyword;
+}
+
+std::string CEcu::ComposeUploadText() {
+    std::string text;
+    for (const std::string& section :
+         {BuildUploadHeader(), BuildDataBlockSection(), BuildMemorySection(), BuildIdentSection(),
+          BuildEventMemorySection(), BuildSidSection()}) {
+        text += section;
+    }
+    return text;
+}
+
+std::string CEcu::UserMailAddress() {
+    return platform::UserName() + "@" + kMailDomain;
+}
+
+void CEcu::SetPermissions(bool singleRequest, bool upload, bool download, bool job) {
+    singleRequestAllowed_ = singleRequest;
+    uploadAllowed_ = upload;
+    downloadAllowed_ = download;
+    jobAllowed_ = job;
+}
+
+}  // namespace diagbridge

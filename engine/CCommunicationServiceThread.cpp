@@ -1,0 +1,106 @@
+#include "engine/CCommunicationServiceThread.h"
+
+#include <chrono>
+#include <exception>
+
+#include "engine/CSoftwareInterface.h"
+#include "platform/Notifier.h"
+
+namespace diagbridge {
+
+namespace {
+constexpr auto kPassPause = std::chrono::milliseconds(10);
+constexpr const char* kFatalThreadError = "Fatal thread error !!\nCheck your installation!!";
+}  // namespace
+
+CCommunicationServiceThread::CCommunicationServiceThread(CSoftwareInterface& owner)
+    : owner_(owner), thread_([this] { Run(); }) {}
+
+CCommunicationServiceThread::~CCommunicationServiceThread() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+uint64_t CCommunicationServiceThread::Resume() {
+    uint64_t passes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        runRequested_ = true;
+        passes = passesCompleted_;
+    }
+    changed_.notify_all();
+    return passes;
+}
+
+void CCommunicationServiceThread::RequestPark() {
+    {
+        std::lock_guard lock(mutex_);
+        runRequested_ = false;
+    }
+    changed_.notify_all();
+}
+
+bool CCommunicationServiceThread::WaitDone(uint64_t passesBefore, uint32_t timeoutMs) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return passesCompleted_ != passesBefore || !alive_;
+    }) && alive_;
+}
+
+bool CCommunicationServiceThread::WaitParked(uint32_t timeoutMs) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return parked_ || !alive_; });
+}
+
+bool CCommunicationServiceThread::IsParked() {
+    std::lock_guard lock(mutex_);
+    return parked_ || !alive_;
+}
+
+bool CCommunicationServiceThread::IsAlive() {
+    std::lock_guard lock(mutex_);
+    return alive_;
+}
+
+void CCommunicationServiceThread::Run() {
+    try {
+        while (WaitForRelease()) RunPasses();
+    } catch (const std::exception&) {
+        platform::Notify(kFatalThreadError);
+    } catch (...) {
+        platform::Notify(kFatalThreadError);
+    }
+    std::lock_guard lock(mutex_);
+    alive_ = false;
+    parked_ = true;
+    changed_.notify_all();
+}
+
+// Parks until released; false when the thread is to end.
+bool CCommunicationServiceThread::WaitForRelease() {
+    std::unique_lock lock(mutex_);
+    parked_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return runRequested_ || quit_; });
+    parked_ = false;
+    return !quit_;
+}
+
+// One pass: dispatch, signal done, pause; repeated while the worker is wanted.
+void CCommunicationServiceThread::RunPasses() {
+    for (;;) {
+        owner_.DispatchService();
+        std::unique_lock lock(mutex_);
+        ++passesCompleted_;
+        changed_.notify_all();
+        changed_.wait_for(lock, kPassPause, [this] { return !runRequested_ || quit_; });
+        if (!runRequested_ || quit_) return;
+    }
+}
+
+}  // namespace diagbridge

@@ -1,0 +1,51 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace diagbridge {
+
+class CSoftwareInterface;
+
+// The worker of one communication object. It rests ("parks") at the top of its loop until it
+// is released, then runs dispatch passes (one per about 10 ms) until it is asked to park
+// again; it is never stopped in the middle of a service.
+class CCommunicationServiceThread {
+  public:
+    explicit CCommunicationServiceThread(CSoftwareInterface& owner);
+    // Ends the loop after the current pass and joins the thread.
+    ~CCommunicationServiceThread();
+    CCommunicationServiceThread(const CCommunicationServiceThread&) = delete;
+    CCommunicationServiceThread& operator=(const CCommunicationServiceThread&) = delete;
+
+    // Releases the parked worker for passes; returns the number of passes completed so far,
+    // to be given to WaitDone.
+    uint64_t Resume();
+    // Asks the worker to park after its current pass; does not wait.
+    void RequestPark();
+    // Waits at most timeoutMs for a pass after passesBefore to complete (the done event).
+    bool WaitDone(uint64_t passesBefore, uint32_t timeoutMs);
+    // Waits at most timeoutMs until the worker rests at the top of its loop.
+    bool WaitParked(uint32_t timeoutMs);
+    bool IsParked();
+    // False once the worker ended after a fatal error.
+    bool IsAlive();
+
+  private:
+    void Run();
+    bool WaitForRelease();
+    void RunPasses();
+
+    CSoftwareInterface& owner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool runRequested_ = false;
+    bool parked_ = false;
+    bool quit_ = false;
+    bool alive_ = true;
+    uint64_t passesCompleted_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace diagbridge
