@@ -25,11 +25,12 @@ CCommunicationServiceThread::~CCommunicationServiceThread() {
     if (thread_.joinable()) thread_.join();
 }
 
-uint64_t CCommunicationServiceThread::Resume() {
+uint64_t CCommunicationServiceThread::Resume(bool repeat) {
     uint64_t passes = 0;
     {
         std::lock_guard lock(mutex_);
         runRequested_ = true;
+        repeat_ = repeat;
         passes = passesCompleted_;
     }
     changed_.notify_all();
@@ -91,12 +92,14 @@ bool CCommunicationServiceThread::WaitForRelease() {
     return !quit_;
 }
 
-// One pass: dispatch, signal done, pause; repeated while the worker is wanted.
+// One pass: dispatch, signal done, pause; repeated while the worker is wanted. An order runs
+// one pass only, so its result stays until the client has read it.
 void CCommunicationServiceThread::RunPasses() {
     for (;;) {
         owner_.DispatchService();
         std::unique_lock lock(mutex_);
         ++passesCompleted_;
+        if (!repeat_) runRequested_ = false;
         changed_.notify_all();
         changed_.wait_for(lock, kPassPause, [this] { return !runRequested_ || quit_; });
         if (!runRequested_ || quit_) return;

@@ -9,8 +9,9 @@ namespace diagbridge {
 class CSoftwareInterface;
 
 // The worker of one communication object. It rests ("parks") at the top of its loop until it
-// is released, then runs dispatch passes (one per about 10 ms) until it is asked to park
-// again; it is never stopped in the middle of a service.
+// is released, then runs one dispatch pass (an order) or repeats passes about every 10 ms
+// (the keep-alive loop) until it is asked to park again; it is never stopped in the middle
+// of a service.
 class CCommunicationServiceThread {
   public:
     explicit CCommunicationServiceThread(CSoftwareInterface& owner);
@@ -19,9 +20,12 @@ class CCommunicationServiceThread {
     CCommunicationServiceThread(const CCommunicationServiceThread&) = delete;
     CCommunicationServiceThread& operator=(const CCommunicationServiceThread&) = delete;
 
-    // Releases the parked worker for passes; returns the number of passes completed so far,
-    // to be given to WaitDone.
-    uint64_t Resume();
+    static constexpr bool kOnePass = false;
+    static constexpr bool kRepeatPasses = true;
+
+    // Releases the parked worker for one pass, or for passes until RequestPark; returns the
+    // number of passes completed so far, to be given to WaitDone.
+    uint64_t Resume(bool repeat);
     // Asks the worker to park after its current pass; does not wait.
     void RequestPark();
     // Waits at most timeoutMs for a pass after passesBefore to complete (the done event).
@@ -41,6 +45,7 @@ class CCommunicationServiceThread {
     std::mutex mutex_;
     std::condition_variable changed_;
     bool runRequested_ = false;
+    bool repeat_ = false;
     bool parked_ = false;
     bool quit_ = false;
     bool alive_ = true;

@@ -72,14 +72,12 @@ bool CSoftwareInterface::ClearsCommand(int32_t command) const {
 }
 
 int32_t CSoftwareInterface::DispatchService() {
+    serviceResult_ = kResultOk;
     const int32_t command = currentOrder_.command;
-    // An idle pass keeps the result of the service before it: the client may not have
-    // read it yet.
     if (!HandlesCommand(command)) {
         IdleOrClear(command);
         return 0;
     }
-    serviceResult_ = kResultOk;
     resultRecord_ = currentOrder_;
     resultRecord_.response.clear();
     serviceResult_ = RunServiceOperation(command, currentOrder_);
@@ -152,7 +150,7 @@ int32_t CSoftwareInterface::ExecuteService(const ServiceOrder& order, CEcu* conn
     }
     currentTimeoutMs_ = GetServiceTimeout();
     const uint32_t timeoutMs = currentTimeoutMs_ > 0 ? static_cast<uint32_t>(currentTimeoutMs_) : 0;
-    const uint64_t passes = thread_->Resume();
+    const uint64_t passes = thread_->Resume(CCommunicationServiceThread::kOnePass);
     const bool done = thread_->WaitDone(passes, timeoutMs);
     thread_->RequestPark();
     if (!done) {
@@ -166,6 +164,7 @@ int32_t CSoftwareInterface::ExecuteService(const ServiceOrder& order, CEcu* conn
         return kResultTimeout;
     }
     serviceCompleted_ = true;
+    completedRecord_ = resultRecord_;
     const int32_t result = serviceResult_;
     SetKeepAlive(1);
     return result;
@@ -183,7 +182,7 @@ void CSoftwareInterface::KeepAlivePhase(int32_t phase) {
     }
     if (!thread_->IsParked()) return;
     currentOrder_.command = kCommandKeepAlive;
-    thread_->Resume();
+    thread_->Resume(CCommunicationServiceThread::kRepeatPasses);
 }
 
 bool CSoftwareInterface::DetachEcu(const CEcu* ecu) {

@@ -107,9 +107,11 @@ class CSoftwareInterface {
     // parameter block and becomes the attached ECU object before the order runs.
     int32_t ExecuteService(const ServiceOrder& order, CEcu* connectingEcu = nullptr);
     // True when the last ExecuteService saw its service finish; only then is ResultRecord
-    // valid.
+    // the record of that service.
     bool ServiceCompleted() const { return serviceCompleted_; }
-    const ServiceOrder& ResultRecord() const { return resultRecord_; }
+    // The result record of the last completed service (client side; keep-alive passes that
+    // follow do not touch it).
+    const ServiceOrder& ResultRecord() const { return completedRecord_; }
     // Clears the attachment of ecu (being destroyed), after the worker has parked. False when
     // a service still runs on it.
     bool DetachEcu(const CEcu* ecu);
@@ -188,7 +190,8 @@ class CSoftwareInterface {
     bool serviceCompleted_ = false;
     platform::CancelFlag cancel_;
     ServiceOrder currentOrder_;
-    ServiceOrder resultRecord_;
+    ServiceOrder resultRecord_;     // written by the worker
+    ServiceOrder completedRecord_;  // copy handed to the client
     std::unique_ptr<CCommunicationServiceThread> thread_;
 };
 
