@@ -84,43 +84,63 @@ bool DecodeRecord(std::string_view digits, std::array<uint8_t, kMaxRecordBytes>&
     return true;
 }
 
-// Collects the records of one text into blocks in text order, then orders and merges them.
+// A run of records in text order whose data follow each other without a gap.
+struct Piece {
+    uint64_t start = 0;   // address units
+    uint64_t length = 0;  // bytes
+    uint32_t recordOffset = 0;
+    uint32_t base = 0;
+    size_t firstRecord = 0;  // index into the record lengths
+    size_t recordCount = 0;
+    size_t firstByte = 0;  // index into the data bytes
+};
+
+// Collects the records of one text as pieces, then orders them and writes each run of
+// contiguous pieces out as one block. Every data byte is copied twice: into the collection
+// and into its block's text.
 class BlockBuilder {
   public:
-    BlockBuilder(HexAddressing addressing, std::vector<UdsTransferDatablockTag>& blocks)
-        : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1), blocks_(blocks) {}
+    BlockBuilder(HexAddressing addressing, size_t textSize);
 
     bool AddLine(std::string_view line);
-    // Returns the number of data bytes, or kHexConversionFailed.
-    int32_t Finish();
+    // Fills blocks and returns the number of data bytes, or kHexConversionFailed.
+    int32_t Finish(std::vector<UdsTransferDatablockTag>& blocks);
 
   private:
     bool AddRecord(const Record& record);
     bool AddData(const Record& record);
-    bool SetBase(const Record& record, uint32_t base, uint32_t multiplier);
-    void CloseBlock();
-    uint64_t EndOf(const UdsTransferDatablockTag& block) const {
-        return uint64_t{block.start} + block.length / addressUnit_;
-    }
+    bool SetBase(const Record& record, uint32_t shift, uint32_t multiplier);
+    uint64_t EndOf(const Piece& piece) const { return piece.start + piece.length / addressUnit_; }
+    // The block of the sorted pieces [first, last).
+    UdsTransferDatablockTag MakeBlock(size_t first, size_t last, int32_t group) const;
+    char* AppendText(const Piece& piece, char* out) const;
 
     const uint32_t addressUnit_;  // bytes per address step
-    std::vector<UdsTransferDatablockTag>& blocks_;
-    UdsTransferDatablockTag open_;
-    bool blockOpen_ = false;
-    uint32_t nextAddress_ = 0;  // address field that continues the open block
+    std::vector<Piece> pieces_;
+    std::vector<uint8_t> data_;           // data bytes of all records, in text order
+    std::vector<uint8_t> recordLengths_;  // data length of each data record, in text order
     uint32_t base_ = 0;
     uint32_t multiplier_ = 1;
-    uint64_t totalBytes_ = 0;
     bool ended_ = false;
-    std::array<uint8_t, kMaxRecordBytes> bytes_{};
+    std::array<uint8_t, kMaxRecordBytes> line_{};
 };
+
+// The smallest record line: a colon and the five bytes around no data.
+constexpr size_t kMinLineChars = 1 + 2 * kRecordOverhead;
+
+BlockBuilder::BlockBuilder(HexAddressing addressing, size_t textSize)
+    : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1) {
+    // Upper bounds; pages never written are never touched.
+    data_.reserve(textSize / 2);
+    recordLengths_.reserve(textSize / kMinLineChars);
+}
 
 bool BlockBuilder::AddLine(std::string_view line) {
     line = TrimWhiteSpace(line);
     if (line.empty()) return true;
     line.remove_prefix(std::min(line.find_first_not_of(kRecordMark), line.size()));
     Record record;
-    return DecodeRecord(line, bytes_, record) && AddRecord(record);
+    return DecodeRecord(line, line_, record) && AddRecord(record);
 }
 
 bool BlockBuilder::AddRecord(const Record& record) {
@@ -129,7 +149,6 @@ bool BlockBuilder::AddRecord(const Record& record) {
         case kData:
             return AddData(record);
         case kEndOfFile:
-            CloseBlock();
             ended_ = true;
             return record.data.empty();
         case kExtendedSegmentAddress:
@@ -152,69 +171,75 @@ bool BlockBuilder::AddData(const Record& record) {
     const bool leavesSegment =
         multiplier_ == kSegmentMultiplier && record.address + units > kAddressWindow;
     if (length % addressUnit_ != 0 || leavesSegment || start + units > kAddressSpace ||
-        totalBytes_ + length > kMaxImageBytes) {
+        data_.size() + length > kMaxImageBytes) {
         return false;
     }
-    if (!blockOpen_ || record.address != nextAddress_) {
-        CloseBlock();
-        open_.start = static_cast<uint32_t>(start);
-        open_.recordOffset = record.address;
-        open_.base = base_;
-        blockOpen_ = true;
+    // A record that continues the previous one joins its piece, whatever extended address
+    // record came between: ordering would merge the two anyway.
+    if (pieces_.empty() || start != EndOf(pieces_.back())) {
+        pieces_.push_back(
+            Piece{start, 0, record.address, base_, recordLengths_.size(), 0, data_.size()});
     }
-    const size_t old = open_.data.size();
-    open_.data.resize(old + 3 * length);
-    char* out = open_.data.data() + old;
-    for (uint8_t byte : record.data) {
-        *out++ = kUpperDigits[byte >> 4];
-        *out++ = kUpperDigits[byte & 0x0F];
-        *out++ = ' ';
-    }
-    out[-1] = kLineSeparator;
-    open_.length += static_cast<uint32_t>(length);
-    totalBytes_ += length;
-    nextAddress_ = static_cast<uint32_t>(record.address + units);
+    Piece& piece = pieces_.back();
+    piece.length += length;
+    ++piece.recordCount;
+    recordLengths_.push_back(static_cast<uint8_t>(length));
+    data_.insert(data_.end(), record.data.begin(), record.data.end());
     return true;
 }
 
 bool BlockBuilder::SetBase(const Record& record, uint32_t shift, uint32_t multiplier) {
     if (record.data.size() != kExtendedAddressLength) return false;
-    CloseBlock();
     base_ = static_cast<uint32_t>((record.data[0] << 8) | record.data[1]) << shift;
     multiplier_ = multiplier;
     return true;
 }
 
-void BlockBuilder::CloseBlock() {
-    if (blockOpen_ && open_.length > 0) blocks_.push_back(std::move(open_));
-    open_ = UdsTransferDatablockTag{};
-    blockOpen_ = false;
+char* BlockBuilder::AppendText(const Piece& piece, char* out) const {
+    const uint8_t* byte = data_.data() + piece.firstByte;
+    for (size_t r = 0; r < piece.recordCount; ++r) {
+        for (size_t i = recordLengths_[piece.firstRecord + r]; i > 0; --i, ++byte) {
+            *out++ = kUpperDigits[*byte >> 4];
+            *out++ = kUpperDigits[*byte & 0x0F];
+            *out++ = ' ';
+        }
+        out[-1] = kLineSeparator;
+    }
+    return out;
 }
 
-int32_t BlockBuilder::Finish() {
-    CloseBlock();
-    if (!ended_ || totalBytes_ == 0) return kHexConversionFailed;
-    std::sort(blocks_.begin(), blocks_.end(),
-              [](const auto& left, const auto& right) { return left.start < right.start; });
-    size_t merged = 0;
-    for (size_t i = 0; i < blocks_.size(); ++i) {
-        UdsTransferDatablockTag& block = blocks_[i];
-        if (merged > 0) {
-            UdsTransferDatablockTag& last = blocks_[merged - 1];
-            const uint64_t lastEnd = EndOf(last);
-            if (block.start < lastEnd) return kHexConversionFailed;
-            if (block.start == lastEnd) {
-                last.data += block.data;
-                last.length += block.length;
-                continue;
-            }
-        }
-        block.group = static_cast<int32_t>(merged);
-        if (i != merged) blocks_[merged] = std::move(block);
-        ++merged;
+UdsTransferDatablockTag BlockBuilder::MakeBlock(size_t first, size_t last, int32_t group) const {
+    UdsTransferDatablockTag block;
+    uint64_t length = 0;
+    for (size_t i = first; i < last; ++i) length += pieces_[i].length;
+    block.start = static_cast<uint32_t>(pieces_[first].start);
+    block.length = static_cast<uint32_t>(length);
+    block.recordOffset = pieces_[first].recordOffset;
+    block.base = pieces_[first].base;
+    block.group = group;
+    block.data.resize(3 * length);
+    char* out = block.data.data();
+    for (size_t i = first; i < last; ++i) out = AppendText(pieces_[i], out);
+    return block;
+}
+
+int32_t BlockBuilder::Finish(std::vector<UdsTransferDatablockTag>& blocks) {
+    if (!ended_ || data_.empty()) return kHexConversionFailed;
+    std::sort(pieces_.begin(), pieces_.end(),
+              [](const Piece& left, const Piece& right) { return left.start < right.start; });
+    // Sorted pieces that do not overlap their neighbours overlap no other piece.
+    std::vector<size_t> groupStarts{0};
+    for (size_t i = 1; i < pieces_.size(); ++i) {
+        const uint64_t previousEnd = EndOf(pieces_[i - 1]);
+        if (pieces_[i].start < previousEnd) return kHexConversionFailed;
+        if (pieces_[i].start > previousEnd) groupStarts.push_back(i);
     }
-    blocks_.resize(merged);
-    return static_cast<int32_t>(totalBytes_);
+    groupStarts.push_back(pieces_.size());
+    blocks.reserve(groupStarts.size() - 1);
+    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
+        blocks.push_back(MakeBlock(groupStarts[g], groupStarts[g + 1], static_cast<int32_t>(g)));
+    }
+    return static_cast<int32_t>(data_.size());
 }
 
 bool IsKnownMode(uint8_t mode) {
@@ -228,19 +253,14 @@ int32_t ConvertHexToDatablocks(std::string_view hexText, uint8_t conversionMode,
                                std::vector<UdsTransferDatablockTag>& blocks) {
     blocks.clear();
     if (!IsKnownMode(conversionMode)) return kHexConversionFailed;
-    BlockBuilder builder(static_cast<HexAddressing>(conversionMode), blocks);
+    BlockBuilder builder(static_cast<HexAddressing>(conversionMode), hexText.size());
     size_t pos = 0;
     while (pos <= hexText.size()) {
         const size_t separator = std::min(hexText.find(kLineSeparator, pos), hexText.size());
-        if (!builder.AddLine(hexText.substr(pos, separator - pos))) {
-            blocks.clear();
-            return kHexConversionFailed;
-        }
+        if (!builder.AddLine(hexText.substr(pos, separator - pos))) return kHexConversionFailed;
         pos = separator + 1;
     }
-    const int32_t result = builder.Finish();
-    if (result < 0) blocks.clear();
-    return result;
+    return builder.Finish(blocks);
 }
 
 }  // namespace diagbridge
