@@ -21,6 +21,7 @@ namespace diagbridge {
 //   words in word addressing); in word addressing its length must be even. Data runs on
 //   linearly and must end at or below 2^32. Under an extended segment address it must also
 //   end inside the segment's 64 KiB: tools disagree whether such data wraps or runs on.
+//   A data record without data adds nothing.
 // - 01 end of file: length 0, required exactly once; no record may follow it.
 // - 02 extended segment address: length 2, base := value, multiplier := 16.
 // - 04 extended linear address: length 2, base := value << 16, multiplier := 1.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <ostream>
+#include <random>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -299,6 +300,47 @@ INSTANTIATE_TEST_SUITE_P(
                       HexText({DataRecord(0x0000, {1, 2, 3}), kEndRecord}), kWordMode},
         MalformedCase{"unknown_conversion_mode", HexText({kGoodRecord, kEndRecord}), 2}),
     [](const auto& entry) { return std::string(entry.param.name); });
+
+// Damaged texts (changed, dropped or repeated characters, cut lines) either fail or give
+// blocks that agree with the returned byte count; none reads outside the text.
+TEST(HexImageTest, DamagedTextsFailCleanlyOrStayConsistent) {
+    const std::string good =
+        HexText({LinearRecord(0x0001), DataRecord(0x0000, Ramp(16)), SegmentRecord(0x2000),
+                 DataRecord(0x0010, Ramp(8)), HexRecord(0x05, 0, {0, 0, 1, 0}), kEndRecord});
+    const std::string alphabet = "0123456789ABCDEFaf:| ,;G\r";
+    std::mt19937 random(1234);
+    std::vector<UdsTransferDatablockTag> blocks;
+    for (int round = 0; round < 5000; ++round) {
+        std::string text = good;
+        const size_t pos = random() % text.size();
+        switch (random() % 4) {
+            case 0:
+                text[pos] = alphabet[random() % alphabet.size()];
+                break;
+            case 1:
+                text.erase(pos, 1 + random() % 3);
+                break;
+            case 2:
+                text.insert(pos, text.substr(pos, 1 + random() % 12));
+                break;
+            default:
+                text.resize(pos);
+                break;
+        }
+        const int32_t result = ConvertHexToDatablocks(text, kByteMode, blocks);
+        if (result == kHexConversionFailed) {
+            EXPECT_TRUE(blocks.empty()) << text;
+            continue;
+        }
+        ASSERT_GT(result, 0) << text;
+        int64_t total = 0;
+        for (const auto& block : blocks) {
+            total += block.length;
+            EXPECT_EQ(block.data.size(), 3u * block.length) << text;
+        }
+        EXPECT_EQ(total, result) << text;
+    }
+}
 
 TEST(HexImageTest, DataEndingAtTheTopOfTheAddressSpaceConverts) {
     std::vector<UdsTransferDatablockTag> blocks;
