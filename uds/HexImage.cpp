@@ -46,12 +46,22 @@ constexpr std::array<uint8_t, 256> MakeDigitTable() {
 }
 
 constexpr std::array<uint8_t, 256> kDigitValue = MakeDigitTable();
-constexpr std::string_view kUpperDigits = "0123456789ABCDEF";
+
+// Each valid hex digit as written in a hex byte string (upper case).
+constexpr std::array<char, 256> MakeUpperDigitTable() {
+    std::array<char, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c;
+    return table;
+}
+
+constexpr std::array<char, 256> kUpperDigit = MakeUpperDigitTable();
+constexpr size_t kDataDigitsOffset = 8;  // length, address and type before the data
 
 struct Record {
     uint8_t type = 0;
     uint16_t address = 0;
     std::span<const uint8_t> data;
+    const char* dataDigits = nullptr;  // the data bytes as they stand in the text
 };
 
 std::string_view TrimWhiteSpace(std::string_view line) {
@@ -81,6 +91,7 @@ bool DecodeRecord(std::string_view digits, std::array<uint8_t, kMaxRecordBytes>&
     record.address = static_cast<uint16_t>((bytes[1] << 8) | bytes[2]);
     record.type = bytes[3];
     record.data = std::span<const uint8_t>(bytes.data() + 4, bytes[0]);
+    record.dataDigits = digits.data() + kDataDigitsOffset;
     return true;
 }
 
@@ -92,15 +103,13 @@ struct Piece {
     uint32_t base = 0;
     size_t firstRecord = 0;  // index into the record lengths
     size_t recordCount = 0;
-    size_t firstByte = 0;  // index into the data bytes
 };
 
 // Collects the records of one text as pieces, then orders them and writes each run of
-// contiguous pieces out as one block. Every data byte is copied twice: into the collection
-// and into its block's text.
+// contiguous pieces out as one block, copying the data digits straight from the text.
 class BlockBuilder {
   public:
-    BlockBuilder(HexAddressing addressing, size_t textSize);
+    BlockBuilder(HexAddressing addressing, std::string_view text);
 
     bool AddLine(std::string_view line);
     // Fills blocks and returns the number of data bytes, or kHexConversionFailed.
@@ -117,8 +126,12 @@ class BlockBuilder {
 
     const uint32_t addressUnit_;  // bytes per address step
     std::vector<Piece> pieces_;
-    std::vector<uint8_t> data_;           // data bytes of all records, in text order
-    std::vector<uint8_t> recordLengths_;  // data length of each data record, in text order
+    const std::string_view text_;
+    // Where the data digits of each data record start in the text, and its data length; in
+    // text order.
+    std::vector<size_t> recordDigits_;
+    std::vector<uint8_t> recordLengths_;
+    uint64_t totalBytes_ = 0;
     uint32_t base_ = 0;
     uint32_t multiplier_ = 1;
     bool ended_ = false;
@@ -128,11 +141,11 @@ class BlockBuilder {
 // The smallest record line: a colon and the five bytes around no data.
 constexpr size_t kMinLineChars = 1 + 2 * kRecordOverhead;
 
-BlockBuilder::BlockBuilder(HexAddressing addressing, size_t textSize)
-    : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1) {
+BlockBuilder::BlockBuilder(HexAddressing addressing, std::string_view text)
+    : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1), text_(text) {
     // Upper bounds; pages never written are never touched.
-    data_.reserve(textSize / 2);
-    recordLengths_.reserve(textSize / kMinLineChars);
+    recordDigits_.reserve(text.size() / kMinLineChars);
+    recordLengths_.reserve(text.size() / kMinLineChars);
 }
 
 bool BlockBuilder::AddLine(std::string_view line) {
@@ -171,20 +184,20 @@ bool BlockBuilder::AddData(const Record& record) {
     const bool leavesSegment =
         multiplier_ == kSegmentMultiplier && record.address + units > kAddressWindow;
     if (length % addressUnit_ != 0 || leavesSegment || start + units > kAddressSpace ||
-        data_.size() + length > kMaxImageBytes) {
+        totalBytes_ + length > kMaxImageBytes) {
         return false;
     }
     // A record that continues the previous one joins its piece, whatever extended address
     // record came between: ordering would merge the two anyway.
     if (pieces_.empty() || start != EndOf(pieces_.back())) {
-        pieces_.push_back(
-            Piece{start, 0, record.address, base_, recordLengths_.size(), 0, data_.size()});
+        pieces_.push_back(Piece{start, 0, record.address, base_, recordLengths_.size(), 0});
     }
     Piece& piece = pieces_.back();
     piece.length += length;
     ++piece.recordCount;
+    recordDigits_.push_back(static_cast<size_t>(record.dataDigits - text_.data()));
     recordLengths_.push_back(static_cast<uint8_t>(length));
-    data_.insert(data_.end(), record.data.begin(), record.data.end());
+    totalBytes_ += length;
     return true;
 }
 
@@ -196,11 +209,11 @@ bool BlockBuilder::SetBase(const Record& record, uint32_t shift, uint32_t multip
 }
 
 char* BlockBuilder::AppendText(const Piece& piece, char* out) const {
-    const uint8_t* byte = data_.data() + piece.firstByte;
-    for (size_t r = 0; r < piece.recordCount; ++r) {
-        for (size_t i = recordLengths_[piece.firstRecord + r]; i > 0; --i, ++byte) {
-            *out++ = kUpperDigits[*byte >> 4];
-            *out++ = kUpperDigits[*byte & 0x0F];
+    for (size_t r = piece.firstRecord; r < piece.firstRecord + piece.recordCount; ++r) {
+        const char* digit = text_.data() + recordDigits_[r];
+        for (size_t i = recordLengths_[r]; i > 0; --i, digit += 2) {
+            *out++ = kUpperDigit[static_cast<unsigned char>(digit[0])];
+            *out++ = kUpperDigit[static_cast<unsigned char>(digit[1])];
             *out++ = ' ';
         }
         out[-1] = kLineSeparator;
@@ -224,7 +237,7 @@ UdsTransferDatablockTag BlockBuilder::MakeBlock(size_t first, size_t last, int32
 }
 
 int32_t BlockBuilder::Finish(std::vector<UdsTransferDatablockTag>& blocks) {
-    if (!ended_ || data_.empty()) return kHexConversionFailed;
+    if (!ended_ || totalBytes_ == 0) return kHexConversionFailed;
     std::sort(pieces_.begin(), pieces_.end(),
               [](const Piece& left, const Piece& right) { return left.start < right.start; });
     // Sorted pieces that do not overlap their neighbours overlap no other piece.
@@ -239,7 +252,7 @@ int32_t BlockBuilder::Finish(std::vector<UdsTransferDatablockTag>& blocks) {
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         blocks.push_back(MakeBlock(groupStarts[g], groupStarts[g + 1], static_cast<int32_t>(g)));
     }
-    return static_cast<int32_t>(data_.size());
+    return static_cast<int32_t>(totalBytes_);
 }
 
 bool IsKnownMode(uint8_t mode) {
@@ -253,7 +266,7 @@ int32_t ConvertHexToDatablocks(std::string_view hexText, uint8_t conversionMode,
                                std::vector<UdsTransferDatablockTag>& blocks) {
     blocks.clear();
     if (!IsKnownMode(conversionMode)) return kHexConversionFailed;
-    BlockBuilder builder(static_cast<HexAddressing>(conversionMode), hexText.size());
+    BlockBuilder builder(static_cast<HexAddressing>(conversionMode), hexText);
     size_t pos = 0;
     while (pos <= hexText.size()) {
         const size_t separator = std::min(hexText.find(kLineSeparator, pos), hexText.size());
