@@ -21,7 +21,10 @@ constexpr uint32_t kSegmentMultiplier = 16;
 constexpr uint32_t kLinearShift = 16;
 constexpr uint8_t kExtendedAddressLength = 2;
 constexpr uint8_t kStartAddressLength = 4;
-constexpr uint64_t kMaxImageBytes = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+constexpr size_t kTextCharsPerByte = 3;  // two digits and a blank or "|"
+// The byte count must fit the result, and a block's text the address space.
+constexpr uint64_t kMaxImageBytes = std::min<uint64_t>(
+    std::numeric_limits<int32_t>::max(), std::numeric_limits<size_t>::max() / kTextCharsPerByte);
 
 enum RecordType : uint8_t {
     kData = 0x00,
@@ -230,7 +233,7 @@ UdsTransferDatablockTag BlockBuilder::MakeBlock(size_t first, size_t last, int32
     block.recordOffset = pieces_[first].recordOffset;
     block.base = pieces_[first].base;
     block.group = group;
-    block.data.resize(3 * length);
+    block.data.resize(static_cast<size_t>(kTextCharsPerByte * length));
     char* out = block.data.data();
     for (size_t i = first; i < last; ++i) out = AppendText(pieces_[i], out);
     return block;
