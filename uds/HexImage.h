@@ -31,7 +31,7 @@ namespace diagbridge {
 // are then ordered by start address and every run of blocks in which each starts where the
 // previous one ends is merged into one block (its group number is its index). Data given twice
 // for an address (overlap) fails the conversion, as does an image without data bytes or with
-// 2^31 bytes or more.
+// 2^31 bytes or more (on a 32-bit host: more than a third of the address space).
 //
 // Time and memory are linear in the text, apart from one sort of the blocks.
 
