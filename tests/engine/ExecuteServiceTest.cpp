@@ -34,8 +34,9 @@ bool Eventually(Condition condition) {
 }
 
 class ExecuteServiceTest : public ::testing::Test {
-protected:
-    ExecuteServiceTest() : object(&events, "FAKE|PROGRESS=1|STATUS=1|TRACE=1"), ecu(&object, "FAKE_ECU") {}
+  protected:
+    ExecuteServiceTest()
+        : object(&events, "FAKE|PROGRESS=1|STATUS=1|TRACE=1"), ecu(&object, "FAKE_ECU") {}
     void Connect() {
         ASSERT_EQ(object.ExecuteService(Order(kCommandCreateHWObject)), 0);
         ASSERT_EQ(object.ExecuteService(Order(kCommandConnect), &ecu), 0);
@@ -114,6 +115,17 @@ TEST_F(ExecuteServiceTest, KeepAliveRunsBetweenServicesAndParksForTheNext) {
     EXPECT_TRUE(Eventually([&] { return object.keepAlivePasses.load() > before; }));
 }
 
+TEST_F(ExecuteServiceTest, AnOrderWaitsOutAKeepAliveLongerThanThePhaseZeroWait) {
+    object.useKeepAlive = true;
+    Connect();
+    const int32_t longerThanPhaseZero = 2 * CSoftwareInterface::kKeepAliveParkMs;
+    object.keepAliveBusyMs.store(longerThanPhaseZero);
+    ASSERT_TRUE(Eventually([&] { return object.keepAliveBusy.load(); }));
+    EXPECT_EQ(ecu.RunService(Order(kCommandSingleRequest, "22 F1 90")), 0);
+    EXPECT_FALSE(object.keepAliveBusy.load());
+    EXPECT_EQ(ecu.ResponseText(), "62 F1 90");
+}
+
 TEST_F(ExecuteServiceTest, NoKeepAliveWithoutAConnectedEcu) {
     object.useKeepAlive = true;
     ASSERT_EQ(object.ExecuteService(Order(kCommandCreateHWObject)), 0);
@@ -159,7 +171,7 @@ TEST_F(ExecuteServiceTest, DetachedEcuIsNoLongerTouched) {
 }
 
 class ThrowingProtocol : public FakeProtocol {
-public:
+  public:
     ThrowingProtocol() : FakeProtocol(nullptr, "FAKE") {}
     int32_t ServiceJob(ServiceOrder) override { throw std::runtime_error("broken"); }
 };

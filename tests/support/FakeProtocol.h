@@ -19,7 +19,7 @@ constexpr const char* kFakeKeyword = "FAKE";
 constexpr const char* kFakeEcuKeyword = "FAKE_ECU";
 
 class FakeHardware : public CHardwareInterface {
-public:
+  public:
     FakeHardware() : CHardwareInterface(EcuParameterBlock{}, InterfaceSettings{}) {
         deviceList_ = "|FAKE adapter";
     }
@@ -31,7 +31,7 @@ public:
 };
 
 class FakeProtocol : public CSoftwareInterface {
-public:
+  public:
     FakeProtocol(IServiceEvents* events, const std::string& parameter)
         : CSoftwareInterface(events, kProtocolUds) {
         AcceptParameterString(parameter);
@@ -41,9 +41,8 @@ public:
 
     int32_t ParseParameterString(const std::string& text) override {
         return diagbridge::ParseParameterString(
-            text, kFakeKeyword, [this](const std::string& k, const std::string& v) {
-                return SetParameter(k, v);
-            });
+            text, kFakeKeyword,
+            [this](const std::string& k, const std::string& v) { return SetParameter(k, v); });
     }
     int32_t SetParameter(const std::string& key, const std::string& value) override {
         if (key.empty()) return 0;
@@ -70,6 +69,11 @@ public:
     }
     int32_t ServiceKeepAlive() override {
         keepAlivePasses.fetch_add(1);
+        if (keepAliveBusyMs.load() > 0) {
+            keepAliveBusy.store(true);
+            platform::Clock().SleepMs(static_cast<uint32_t>(keepAliveBusyMs.exchange(0)), nullptr);
+            keepAliveBusy.store(false);
+        }
         return 0;
     }
     int32_t ServiceCreateHWObject(ServiceOrder) override {
@@ -129,10 +133,12 @@ public:
     // The newest instance, for tests that create it through the command interface.
     static inline FakeProtocol* lastCreated = nullptr;
     std::atomic<int> keepAlivePasses{0};
+    std::atomic<int> keepAliveBusyMs{0};  // the next keep-alive pass takes this long
+    std::atomic<bool> keepAliveBusy{false};
 };
 
 class FakeEcu : public CEcu {
-public:
+  public:
     FakeEcu(CSoftwareInterface* communicationObject, const std::string& parameter)
         : CEcu(communicationObject) {
         SetCreated(true);
@@ -142,9 +148,8 @@ public:
     }
     int32_t ParseParameterString(const std::string& text) override {
         return diagbridge::ParseParameterString(
-            text, kFakeEcuKeyword, [this](const std::string& k, const std::string& v) {
-                return SetParameter(k, v);
-            });
+            text, kFakeEcuKeyword,
+            [this](const std::string& k, const std::string& v) { return SetParameter(k, v); });
     }
     int32_t SetParameter(const std::string& key, const std::string& value) override {
         if (key == "SERVICESINGLEREQUEST") {
@@ -165,8 +170,8 @@ public:
         return 0;
     }
     std::string GetParameterString() override {
-        return std::string(kFakeEcuKeyword) + "|" + kFakeKeyword + "|SERVICESINGLEREQUEST=" +
-               (SingleRequestAllowed() ? "1" : "0") + "|";
+        return std::string(kFakeEcuKeyword) + "|" + kFakeKeyword +
+               "|SERVICESINGLEREQUEST=" + (SingleRequestAllowed() ? "1" : "0") + "|";
     }
     int32_t Connect() override { return ConnectThroughCommunicationObject(); }
 };
