@@ -175,6 +175,8 @@ int32_t CIsoTp::ProbeBitRate(uint16_t rateKbit) {
     chipParams_ = ChipParamsFor(rateKbit);
     api.canSetChannelParams(port_, accessMask_, &chipParams_);
     api.canSetChannelMode(port_, accessMask_, 0, 0);
+    // Frames still queued from before were heard at another rate.
+    api.flushReceiveQueue(port_);
     ActivateChannel();
     platform::IClock& clock = platform::Clock();
     const uint32_t start = clock.TickMs();
