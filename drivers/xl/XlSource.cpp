@@ -1,6 +1,8 @@
 #include "drivers/xl/XlSource.h"
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 #include "drivers/xl/VirtualCanBus.h"
 #include "drivers/xl/XlPortDriver.h"
@@ -44,7 +46,9 @@ std::string XlSourceSelector() {
     return value == nullptr || *value == '\0' ? kDefaultXlSource : value;
 }
 
-std::shared_ptr<XlSource> LoadXlSource(const std::string& selector, std::string& failure) {
+namespace {
+
+std::shared_ptr<XlSource> LoadNew(const std::string& selector, std::string& failure) {
     failure = selector;
     if (IsKind(selector, "virtual")) {
         auto bus = VirtualCanBus::Named(Argument(selector, "virtual"));
@@ -64,6 +68,19 @@ std::shared_ptr<XlSource> LoadXlSource(const std::string& selector, std::string&
     }
 #endif
     return nullptr;
+}
+
+}  // namespace
+
+// Channels naming the same source share it, as they would share one loaded library.
+std::shared_ptr<XlSource> LoadXlSource(const std::string& selector, std::string& failure) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<XlSource>> loaded;
+    std::lock_guard lock(mutex);
+    if (auto source = loaded[selector].lock()) return source;
+    auto source = LoadNew(selector, failure);
+    if (source) loaded[selector] = source;
+    return source;
 }
 
 }  // namespace diagbridge::xl

@@ -108,10 +108,10 @@ void CanHub::Forward(size_t from) {
         return;
     }
     if (static_cast<size_t>(size) != xl::kSocketCanFrameSize) return;
+    ++forwarded_;
     for (size_t i = 0; i < clientTotal_; ++i) {
         if (i != from) send(clientFds_[i], packet, xl::kSocketCanFrameSize, MSG_NOSIGNAL);
     }
-    ++forwarded_;
 }
 
 }  // namespace diagbridge::sim
