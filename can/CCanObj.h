@@ -7,7 +7,7 @@ namespace diagbridge {
 // One classic CAN frame. Bit 31 of the identifier marks a 29-bit identifier, as in the XL
 // library. Data bytes beyond the length are 0xFF after construction.
 class CCanObj {
-public:
+  public:
     static constexpr uint32_t kExtendedId = 0x80000000u;
     static constexpr uint8_t kMaxLength = 8;
     static constexpr uint8_t kUnusedByte = 0xFF;

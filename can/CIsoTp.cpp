@@ -43,7 +43,7 @@ struct BitTiming {
 
 constexpr BitTiming kDefaultTiming = {125, 125000, 4, 1, 13, 2};
 constexpr BitTiming kBitTimings[] = {
-    {250, 250000, 2, 1, 11, 4}, {400, 400000, 2, 2, 7, 2},  {500, 500000, 1, 2, 11, 4},
+    {250, 250000, 2, 1, 11, 4}, {400, 400000, 2, 2, 7, 2},   {500, 500000, 1, 2, 11, 4},
     {667, 666666, 1, 2, 8, 3},  {1000, 1000000, 1, 3, 5, 2},
 };
 
@@ -65,8 +65,7 @@ std::shared_ptr<xl::XlSource> LoadFromEnvironment() {
 }
 
 bool IsBusOff(const xl::XLevent& event) {
-    return event.tag == xl::kTagChipState &&
-           event.tagData.chipState.busStatus == xl::kChipBusOff &&
+    return event.tag == xl::kTagChipState && event.tagData.chipState.busStatus == xl::kChipBusOff &&
            event.tagData.chipState.txErrorCounter == kErrorCounterBusOff &&
            event.tagData.chipState.rxErrorCounter == kErrorCounterBusOff;
 }
@@ -77,7 +76,9 @@ CIsoTp::CIsoTp() : CIsoTp(LoadFromEnvironment()) {}
 
 CIsoTp::CIsoTp(std::shared_ptr<xl::XlSource> source) : source_(std::move(source)) {}
 
-CIsoTp::~CIsoTp() { Close(); }
+CIsoTp::~CIsoTp() {
+    Close();
+}
 
 xl::XLchipParams CIsoTp::ChipParamsFor(uint16_t rateKbit) {
     BitTiming timing = kDefaultTiming;
@@ -130,9 +131,9 @@ bool CIsoTp::OpenPort() {
     xl::XLaccess permission = accessMask_;
     char name[sizeof(kApplicationName)];
     std::memcpy(name, kApplicationName, sizeof(name));
-    const xl::XLstatus status = api.openPort(&port_, name, accessMask_, &permission,
-                                             kReceiveQueueSize, xl::kInterfaceVersion,
-                                             xl::kBusTypeCan);
+    const xl::XLstatus status =
+        api.openPort(&port_, name, accessMask_, &permission, kReceiveQueueSize,
+                     xl::kInterfaceVersion, xl::kBusTypeCan);
     if (status == xl::kSuccess) return true;
     port_ = xl::kInvalidPort;
     api.closeDriver();

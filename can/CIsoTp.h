@@ -37,7 +37,7 @@ struct IsoTpOptions {
 // open with a bit rate or bit-rate detection, single frames in and out, segmented request and
 // response exchange, and an optional keep-alive tester present from a thread of its own.
 class CIsoTp {
-public:
+  public:
     // Results of the message operations (frame operations answer 1 or 0).
     static constexpr int32_t kErrCommunication = -1;  // refused frame, wrong frame, sequence
     static constexpr int32_t kErrBadParameter = -3;   // empty or too long message, no buffer
@@ -47,7 +47,11 @@ public:
     static constexpr int32_t kMaxMessageLength = 4095;  // 12-bit length of a first frame
     static constexpr int64_t kAnyIdentifier = -1;
 
-    enum KeepAliveMode : int32_t { kKeepAliveNone = 0, kKeepAlivePhysical = 1, kKeepAliveFunctional = 2 };
+    enum KeepAliveMode : int32_t {
+        kKeepAliveNone = 0,
+        kKeepAlivePhysical = 1,
+        kKeepAliveFunctional = 2
+    };
 
     // Loads the driver source named by DIAGBRIDGE_XL; a source that cannot be loaded is
     // reported as "Load Error: <what>" and leaves the channel unable to open.
@@ -107,7 +111,7 @@ public:
     // Separation time of a flow control in microseconds (reserved values count as 127 ms).
     static uint32_t SeparationTimeUs(uint8_t st);
 
-private:
+  private:
     // Channel.
     bool OpenPort();
     bool SetRateOrDetect(uint16_t rateKbit);

@@ -36,7 +36,9 @@ constexpr uint8_t kStLastMicroseconds = 0xF9;
 constexpr uint32_t kStMicrosecondStep = 100;
 constexpr uint32_t kStReservedUs = 127000;
 
-FrameKind KindOf(const CCanObj& frame) { return static_cast<FrameKind>(frame.data[0] >> 4); }
+FrameKind KindOf(const CCanObj& frame) {
+    return static_cast<FrameKind>(frame.data[0] >> 4);
+}
 
 // First byte of a frame of kind with low nibble low.
 uint8_t Pci(FrameKind kind, uint32_t low) {
@@ -53,7 +55,7 @@ bool IsResponsePending(const CCanObj& frame) {
 
 // Holds the busy flag for a whole exchange; nested guards leave it set.
 class CIsoTp::ExchangeGuard {
-public:
+  public:
     explicit ExchangeGuard(CIsoTp& channel) : channel_(channel), wasBusy_(channel.busy_.load()) {
         channel_.SetBusy(true);
     }
@@ -61,7 +63,7 @@ public:
     ExchangeGuard(const ExchangeGuard&) = delete;
     ExchangeGuard& operator=(const ExchangeGuard&) = delete;
 
-private:
+  private:
     CIsoTp& channel_;
     bool wasBusy_;
 };
@@ -207,7 +209,8 @@ int32_t CIsoTp::WaitFirstResponseFrame(CCanObj& frame) {
     while (IsResponsePending(frame)) {
         const uint32_t elapsed = platform::ElapsedMs(firstPending, clock.TickMs());
         if (elapsed >= options_.pendingTotalMs) return kErrTimedOut;
-        got = WaitFrame(frame, std::min(options_.pendingTimeoutMs, options_.pendingTotalMs - elapsed));
+        got = WaitFrame(frame,
+                        std::min(options_.pendingTimeoutMs, options_.pendingTotalMs - elapsed));
         if (got < 0) return got;
     }
     return 1;

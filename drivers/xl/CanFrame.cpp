@@ -13,7 +13,8 @@ uint32_t WireId(const CanFrame& frame) {
 }
 }  // namespace
 
-void EncodeSocketCan(const CanFrame& frame, IdByteOrder order, uint8_t (&out)[kSocketCanFrameSize]) {
+void EncodeSocketCan(const CanFrame& frame, IdByteOrder order,
+                     uint8_t (&out)[kSocketCanFrameSize]) {
     std::memset(out, 0, sizeof(out));
     const uint32_t id = WireId(frame);
     if (order == IdByteOrder::kBigEndian) {

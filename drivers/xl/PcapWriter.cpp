@@ -21,7 +21,9 @@ void PutLe32(uint8_t* out, uint32_t value) {
 }
 }  // namespace
 
-PcapWriter::~PcapWriter() { Close(); }
+PcapWriter::~PcapWriter() {
+    Close();
+}
 
 bool PcapWriter::Open(const std::string& path) {
     std::lock_guard lock(mutex_);
@@ -63,7 +65,7 @@ void PcapWriter::Write(const CanFrame& frame) {
 }
 
 PcapWriter* PcapWriter::Process() {
-    static PcapWriter* writer = [] () -> PcapWriter* {
+    static PcapWriter* writer = []() -> PcapWriter* {
         const char* path = std::getenv(kPcapVariable);
         if (path == nullptr || *path == '\0') return nullptr;
         static PcapWriter processWriter;

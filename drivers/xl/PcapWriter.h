@@ -10,7 +10,7 @@ namespace diagbridge::xl {
 // Writes CAN frames to a pcap file for Wireshark: link type 227 (LINKTYPE_CAN_SOCKETCAN),
 // one 16-byte socketcan record per frame with the identifier word big-endian.
 class PcapWriter {
-public:
+  public:
     static constexpr uint32_t kLinkTypeCanSocketCan = 227;
 
     PcapWriter() = default;
@@ -27,7 +27,7 @@ public:
     // The process-wide writer of the file named by DIAGBRIDGE_CAN_PCAP; null when unset.
     static PcapWriter* Process();
 
-private:
+  private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
 };

@@ -18,7 +18,7 @@ constexpr int kMaxStuffedRegionBits = 1 + 11 + 1 + 1 + 18 + 1 + 1 + 1 + 4 + 64 +
 
 // The bits of SOF to CRC, most significant first, with the CRC appended at the end.
 class FrameBitString {
-public:
+  public:
     void Put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) bits_[size_++] = ((value >> i) & 1u) != 0;
     }
@@ -49,7 +49,7 @@ public:
         return length;
     }
 
-private:
+  private:
     bool bits_[kMaxStuffedRegionBits] = {};
     int size_ = 0;
 };
@@ -150,7 +150,9 @@ VirtualXlPort::VirtualXlPort(std::shared_ptr<VirtualCanBus> bus) : bus_(std::mov
     bus_->Attach(this);
 }
 
-VirtualXlPort::~VirtualXlPort() { bus_->Detach(this); }
+VirtualXlPort::~VirtualXlPort() {
+    bus_->Detach(this);
+}
 
 XLstatus VirtualXlPort::SendToWire(const CanFrame& frame) {
     bus_->Send(frame, BitRate(), this);

@@ -16,7 +16,7 @@ class VirtualCanBus;
 // Something on a virtual bus that is not an XL port: a scripted ECU, a traffic source, a
 // recorder. Called on the sending thread with the bus locked; it may send from inside.
 class VirtualBusObserver {
-public:
+  public:
     virtual ~VirtualBusObserver() = default;
     // A frame went over the bus at bitRate (bit/s).
     virtual void OnFrame(VirtualCanBus&, const CanFrame&, uint32_t /*bitRate*/) {}
@@ -28,7 +28,7 @@ public:
 // bus. Optionally each frame occupies the bus for its wire time (stuffed bit count / bit rate),
 // so that senders are paced as on a real bus. Buses are found by name; each is independent.
 class VirtualCanBus {
-public:
+  public:
     // The bus of that name, created on first use; lives as long as the process.
     static std::shared_ptr<VirtualCanBus> Named(const std::string& name);
 
@@ -54,7 +54,7 @@ public:
     explicit VirtualCanBus(std::string name) : name_(std::move(name)) {}
     const std::string& Name() const { return name_; }
 
-private:
+  private:
     void HoldForWireTime(const CanFrame& frame, uint32_t bitRate);
 
     const std::string name_;
@@ -67,15 +67,15 @@ private:
 
 // An XL port on a virtual bus.
 class VirtualXlPort final : public XlPort {
-public:
+  public:
     explicit VirtualXlPort(std::shared_ptr<VirtualCanBus> bus);
     ~VirtualXlPort() override;
 
-protected:
+  protected:
     XLstatus SendToWire(const CanFrame& frame) override;
     void OnActiveChanged(bool active) override;
 
-private:
+  private:
     std::shared_ptr<VirtualCanBus> bus_;
 };
 

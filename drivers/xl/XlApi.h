@@ -99,17 +99,17 @@ struct XLevent {
 
 // The thirteen entry points, in the order of the library's names in the comments.
 struct XlDriverTable {
-    XLstatus(DIAGBRIDGE_XL_CALL* openDriver)();  // xlOpenDriver
+    XLstatus(DIAGBRIDGE_XL_CALL* openDriver)();   // xlOpenDriver
     XLstatus(DIAGBRIDGE_XL_CALL* closeDriver)();  // xlCloseDriver
     // xlOpenPort(port out, application name, access mask, permission mask in/out, receive
     // queue size in events, interface version, bus type)
     XLstatus(DIAGBRIDGE_XL_CALL* openPort)(XLportHandle*, char*, XLaccess, XLaccess*, uint32_t,
                                            uint32_t, uint32_t);
-    XLstatus(DIAGBRIDGE_XL_CALL* closePort)(XLportHandle);                     // xlClosePort
+    XLstatus(DIAGBRIDGE_XL_CALL* closePort)(XLportHandle);  // xlClosePort
     XLstatus(DIAGBRIDGE_XL_CALL* activateChannel)(XLportHandle, XLaccess, uint32_t,
-                                                  uint32_t);                   // xlActivateChannel
+                                                  uint32_t);                  // xlActivateChannel
     XLstatus(DIAGBRIDGE_XL_CALL* deactivateChannel)(XLportHandle, XLaccess);  // xlDeactivateChannel
-    XLstatus(DIAGBRIDGE_XL_CALL* flushReceiveQueue)(XLportHandle);  // xlFlushReceiveQueue
+    XLstatus(DIAGBRIDGE_XL_CALL* flushReceiveQueue)(XLportHandle);            // xlFlushReceiveQueue
     // xlReceive(port, event count in/out, events)
     XLstatus(DIAGBRIDGE_XL_CALL* receive)(XLportHandle, uint32_t*, XLevent*);
     // xlCanSetChannelMode(port, mask, tx acknowledge, tx request acknowledge)
@@ -126,11 +126,18 @@ struct XlDriverTable {
 };
 
 // The exported names, in table order.
-inline constexpr const char* kEntryPointNames[] = {
-    "xlOpenDriver",         "xlCloseDriver",        "xlOpenPort",
-    "xlClosePort",          "xlActivateChannel",    "xlDeactivateChannel",
-    "xlFlushReceiveQueue",  "xlReceive",            "xlCanSetChannelMode",
-    "xlCanSetChannelParams", "xlCanSetChannelOutput", "xlCanSetChannelAcceptance",
-    "xlCanTransmit"};
+inline constexpr const char* kEntryPointNames[] = {"xlOpenDriver",
+                                                   "xlCloseDriver",
+                                                   "xlOpenPort",
+                                                   "xlClosePort",
+                                                   "xlActivateChannel",
+                                                   "xlDeactivateChannel",
+                                                   "xlFlushReceiveQueue",
+                                                   "xlReceive",
+                                                   "xlCanSetChannelMode",
+                                                   "xlCanSetChannelParams",
+                                                   "xlCanSetChannelOutput",
+                                                   "xlCanSetChannelAcceptance",
+                                                   "xlCanTransmit"};
 
 }  // namespace diagbridge::xl

@@ -13,7 +13,7 @@ namespace diagbridge::xl {
 // socketcan): the receive queue, activation, output mode, bit rate and acceptance filter
 // that the XL entry points work on. A source derives from it and carries frames to its wire.
 class XlPort {
-public:
+  public:
     static constexpr size_t kQueueCapacity = 256;  // events, as the channel asks for
 
     virtual ~XlPort() = default;
@@ -44,7 +44,7 @@ public:
 
     static constexpr XLstatus kErrTxNotPossible = 118;
 
-protected:
+  protected:
     XlPort() = default;
     // Puts frame on the source's wire; kSuccess when it was accepted.
     virtual XLstatus SendToWire(const CanFrame& frame) = 0;
@@ -53,7 +53,7 @@ protected:
     // Told when the channel goes on or off the bus.
     virtual void OnActiveChanged(bool) {}
 
-private:
+  private:
     struct Filter {
         uint32_t code = 0;
         uint32_t mask = 0;  // 0 lets every identifier pass

@@ -59,8 +59,12 @@ XLstatus DIAGBRIDGE_XL_CALL OpenPortInSlot(XLportHandle* handle, char*, XLaccess
     return OpenPortFrom(Slot, handle, accessMask, permissionMask, busType);
 }
 
-XLstatus DIAGBRIDGE_XL_CALL OpenDriver() { return kSuccess; }
-XLstatus DIAGBRIDGE_XL_CALL CloseDriver() { return kSuccess; }
+XLstatus DIAGBRIDGE_XL_CALL OpenDriver() {
+    return kSuccess;
+}
+XLstatus DIAGBRIDGE_XL_CALL CloseDriver() {
+    return kSuccess;
+}
 
 XLstatus DIAGBRIDGE_XL_CALL ClosePort(XLportHandle handle) {
     if (handle < 1 || static_cast<size_t>(handle) > XlPortDriver::kMaxPorts) {
@@ -173,6 +177,8 @@ bool XlPortDriver::WaitForEvent(XLportHandle handle, uint32_t ms) {
     return port && port->WaitForEvent(ms);
 }
 
-std::shared_ptr<XlPort> XlPortDriver::Find(XLportHandle handle) { return PortOf(handle); }
+std::shared_ptr<XlPort> XlPortDriver::Find(XLportHandle handle) {
+    return PortOf(handle);
+}
 
 }  // namespace diagbridge::xl

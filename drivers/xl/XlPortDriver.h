@@ -14,7 +14,7 @@ using PortFactory = std::function<std::shared_ptr<XlPort>(XLstatus& status)>;
 // table, whose xlOpenPort opens ports from that factory; all other entry points find the port
 // by its handle. At most kMaxFactories are registered at once, kMaxPorts ports open at once.
 class XlPortDriver {
-public:
+  public:
     static constexpr size_t kMaxFactories = 32;
     static constexpr size_t kMaxPorts = 64;
 

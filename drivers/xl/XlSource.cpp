@@ -35,9 +35,8 @@ std::shared_ptr<XlSource> MakePortSource(const std::string& selector, PortFactor
     source->selector = selector;
     source->table = *table;
     source->waitForEvent = &XlPortDriver::WaitForEvent;
-    source->owner = std::shared_ptr<void>(nullptr, [table](void*) {
-        XlPortDriver::ReleaseTable(table);
-    });
+    source->owner =
+        std::shared_ptr<void>(nullptr, [table](void*) { XlPortDriver::ReleaseTable(table); });
     return source;
 }
 
@@ -52,9 +51,8 @@ std::shared_ptr<XlSource> LoadNew(const std::string& selector, std::string& fail
     failure = selector;
     if (IsKind(selector, "virtual")) {
         auto bus = VirtualCanBus::Named(Argument(selector, "virtual"));
-        return MakePortSource(selector, [bus](XLstatus&) {
-            return std::make_shared<VirtualXlPort>(bus);
-        });
+        return MakePortSource(selector,
+                              [bus](XLstatus&) { return std::make_shared<VirtualXlPort>(bus); });
     }
 #ifndef _WIN32
     if (IsKind(selector, "hub")) return LoadHubSource(selector, Argument(selector, "hub"));

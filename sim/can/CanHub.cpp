@@ -1,13 +1,13 @@
 #include "sim/can/CanHub.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "drivers/xl/CanFrame.h"
 
@@ -23,7 +23,9 @@ bool RemoveStaleSocket(const std::string& path) {
 }
 }  // namespace
 
-CanHub::~CanHub() { Stop(); }
+CanHub::~CanHub() {
+    Stop();
+}
 
 bool CanHub::Start(const std::string& path, std::string& error) {
     sockaddr_un address{};

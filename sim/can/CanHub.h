@@ -10,7 +10,7 @@ namespace diagbridge::sim {
 // packet (one 16-byte socketcan frame) from one client to all others. A client that cannot
 // take a packet at once misses it, as a node that is not listening would.
 class CanHub {
-public:
+  public:
     static constexpr size_t kMaxClients = 64;
 
     CanHub() = default;
@@ -26,7 +26,7 @@ public:
     size_t ClientCount() const { return clients_.load(); }
     size_t ForwardedCount() const { return forwarded_.load(); }
 
-private:
+  private:
     void Run();
     void Accept();
     void Forward(size_t from);

@@ -33,8 +33,8 @@ TEST(CIsoTpChannelTest, BitTimingTable) {
         uint8_t sjw, tseg1, tseg2;
     };
     const Case cases[] = {
-        {0, 125000, 1, 13, 2},   {125, 125000, 1, 13, 2}, {333, 125000, 1, 13, 2},
-        {250, 250000, 1, 11, 4}, {400, 400000, 2, 7, 2},  {500, 500000, 2, 11, 4},
+        {0, 125000, 1, 13, 2},   {125, 125000, 1, 13, 2},  {333, 125000, 1, 13, 2},
+        {250, 250000, 1, 11, 4}, {400, 400000, 2, 7, 2},   {500, 500000, 2, 11, 4},
         {667, 666666, 2, 8, 3},  {1000, 1000000, 3, 5, 2},
     };
     for (const Case& c : cases) {
@@ -102,7 +102,8 @@ TEST(CIsoTpChannelTest, SourceThatCannotBeLoadedIsReportedAndCannotOpen) {
     };
     for (const Case& c : cases) {
         std::vector<std::string> messages;
-        platform::ScopedNotifier capture([&](const std::string& text) { messages.push_back(text); });
+        platform::ScopedNotifier capture(
+            [&](const std::string& text) { messages.push_back(text); });
         setenv(xl::kXlSourceVariable, c.selector, 1);
         CIsoTp channel;
         unsetenv(xl::kXlSourceVariable);
@@ -115,7 +116,7 @@ TEST(CIsoTpChannelTest, SourceThatCannotBeLoadedIsReportedAndCannotOpen) {
 // Sends count frames at its bit rate whenever a channel goes on the bus at that rate, so that
 // every probe at that rate sees exactly count frames.
 class ProbeTraffic : public xl::VirtualBusObserver {
-public:
+  public:
     ProbeTraffic(std::shared_ptr<xl::VirtualCanBus> bus, uint32_t bitRate, int count)
         : bus_(std::move(bus)), bitRate_(bitRate), count_(count) {
         bus_->AddObserver(this);
@@ -123,10 +124,11 @@ public:
     ~ProbeTraffic() override { bus_->RemoveObserver(this); }
     void OnChannelActivated(xl::VirtualCanBus& bus, uint32_t bitRate) override {
         if (bitRate != bitRate_) return;
-        for (int i = 0; i < count_; ++i) bus.Send(ToCan({kResponseId, {0x01, 0x3E}}), bitRate, this);
+        for (int i = 0; i < count_; ++i)
+            bus.Send(ToCan({kResponseId, {0x01, 0x3E}}), bitRate, this);
     }
 
-private:
+  private:
     std::shared_ptr<xl::VirtualCanBus> bus_;
     uint32_t bitRate_;
     int count_;
@@ -340,7 +342,8 @@ TEST(CIsoTpChannelTest, KeepAliveStaysSilentDuringAnExchangeAndStopsAtClose) {
     });
     uint8_t response[16];
     int32_t length = 0;
-    EXPECT_EQ(v.channel.Transfer(request.bytes.data() + 1, 3, response, sizeof(response), &length), 4);
+    EXPECT_EQ(v.channel.Transfer(request.bytes.data() + 1, 3, response, sizeof(response), &length),
+              4);
     ecu.join();
     EXPECT_FALSE(v.channel.IsBusy());
 

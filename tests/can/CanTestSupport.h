@@ -67,7 +67,7 @@ inline std::string UniqueBusName() {
 // frame and answers with the step's replies, at once and on the sender's thread. It logs every
 // frame on the bus with the clock tick, tester frames and its own replies alike.
 class ScriptedEcu : public xl::VirtualBusObserver {
-public:
+  public:
     struct Step {
         Frame expect;
         std::vector<Frame> reply;
@@ -148,7 +148,7 @@ public:
         return frames;
     }
 
-private:
+  private:
     std::shared_ptr<xl::VirtualCanBus> bus_;
     const uint32_t bitRate_;
     std::vector<Step> script_;
@@ -162,7 +162,7 @@ private:
 // An XL source whose table records every call (except xlReceive, which it counts) and then
 // forwards to an inner source. Events put into Inject come out of xlReceive first.
 class RecordingXl {
-public:
+  public:
     explicit RecordingXl(std::shared_ptr<xl::XlSource> inner);
     ~RecordingXl();
 
@@ -173,15 +173,17 @@ public:
     void Inject(const xl::XLevent& event);
     void FailOpenPort(bool fail);
 
-private:
+  private:
     std::shared_ptr<xl::XlSource> source_;
 };
 
 // A channel on a fresh virtual bus at rateKbit with a scripted ECU; opened by Open().
 struct VirtualChannel {
     explicit VirtualChannel(uint32_t bitRate = 500000)
-        : busName(UniqueBusName()), bus(xl::VirtualCanBus::Named(busName)),
-          channel(LoadVirtual(busName)), ecu(bus, bitRate) {}
+        : busName(UniqueBusName()),
+          bus(xl::VirtualCanBus::Named(busName)),
+          channel(LoadVirtual(busName)),
+          ecu(bus, bitRate) {}
 
     static std::shared_ptr<xl::XlSource> LoadVirtual(const std::string& name) {
         std::string failure;

@@ -19,8 +19,12 @@ Bytes Counting(size_t count, uint8_t first = 1) {
     return bytes;
 }
 
-Frame Tx(Bytes bytes) { return {kRequestId, std::move(bytes)}; }
-Frame Rx(Bytes bytes) { return {kResponseId, std::move(bytes)}; }
+Frame Tx(Bytes bytes) {
+    return {kRequestId, std::move(bytes)};
+}
+Frame Rx(Bytes bytes) {
+    return {kResponseId, std::move(bytes)};
+}
 
 const Frame kFlowControlFromTester = Tx({0x30, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
 const Frame kContinueAll = Rx({0x30, 0x00, 0x00, 0, 0, 0, 0, 0});
@@ -69,7 +73,7 @@ struct Exchange {
 };
 
 class IsoTpConformanceTest : public ::testing::Test {
-protected:
+  protected:
     // Runs request against script on a fresh channel.
     Exchange Run(const Bytes& request, std::vector<Step> script, size_t capacity = 4096) {
         bus_ = std::make_unique<VirtualChannel>();
@@ -78,9 +82,9 @@ protected:
         EXPECT_EQ(bus_->channel.Open(500, kEcu, kTester, CIsoTp::kKeepAliveNone), 1);
         Bytes response(4096, 0xEE);
         int32_t length = -1;
-        const int32_t result = bus_->channel.Transfer(request.data(),
-                                                      static_cast<int32_t>(request.size()),
-                                                      response.data(), capacity, &length);
+        const int32_t result =
+            bus_->channel.Transfer(request.data(), static_cast<int32_t>(request.size()),
+                                   response.data(), capacity, &length);
         EXPECT_EQ(length, result > 0 ? result : 0);
         EXPECT_TRUE(ecu_->Unexpected().empty()) << ecu_->Unexpected().front();
         response.resize(result > 0 ? static_cast<size_t>(result) : 0);
@@ -189,8 +193,8 @@ TEST_F(IsoTpConformanceTest, SeparationTimeEncoding) {
         uint8_t st;
         uint32_t us;
     };
-    const Case cases[] = {{0x00, 0},      {0x01, 1000},   {0x0A, 10000},  {0x7F, 127000},
-                          {0x80, 127000}, {0xF0, 127000}, {0xF1, 100},    {0xF5, 500},
+    const Case cases[] = {{0x00, 0},      {0x01, 1000},   {0x0A, 10000}, {0x7F, 127000},
+                          {0x80, 127000}, {0xF0, 127000}, {0xF1, 100},   {0xF5, 500},
                           {0xF9, 900},    {0xFA, 127000}, {0xFF, 127000}};
     for (const Case& c : cases) EXPECT_EQ(CIsoTp::SeparationTimeUs(c.st), c.us) << int{c.st};
 }
@@ -248,14 +252,24 @@ TEST_F(IsoTpConformanceTest, ResponseFailures) {
         {"consecutive frame first", {good[1]}, {}, CIsoTp::kErrCommunication},
         {"flow control as response", {Rx({0x30, 0, 0})}, {}, CIsoTp::kErrCommunication},
         {"single frame of length 0", {Rx({0x00, 0x7E})}, {}, CIsoTp::kErrCommunication},
-        {"single frame of length 8", {Rx({0x08, 1, 2, 3, 4, 5, 6, 7})}, {}, CIsoTp::kErrCommunication},
+        {"single frame of length 8",
+         {Rx({0x08, 1, 2, 3, 4, 5, 6, 7})},
+         {},
+         CIsoTp::kErrCommunication},
         {"single frame shorter than its length", {Rx({0x05, 1, 2})}, {}, CIsoTp::kErrCommunication},
-        {"first frame of 7 bytes", {Rx({0x10, 0x07, 1, 2, 3, 4, 5, 6})}, {}, CIsoTp::kErrCommunication},
-        {"short consecutive frame", {good[0]}, {good[1], Rx({0x22, 1, 2})}, CIsoTp::kErrCommunication},
+        {"first frame of 7 bytes",
+         {Rx({0x10, 0x07, 1, 2, 3, 4, 5, 6})},
+         {},
+         CIsoTp::kErrCommunication},
+        {"short consecutive frame",
+         {good[0]},
+         {good[1], Rx({0x22, 1, 2})},
+         CIsoTp::kErrCommunication},
     };
     for (const Case& c : cases) {
         std::vector<Step> script = {{Tx({0x01, 0x19, 0, 0, 0, 0, 0, 0}), c.frames}};
-        if (!c.afterFlowControl.empty()) script.push_back({kFlowControlFromTester, c.afterFlowControl});
+        if (!c.afterFlowControl.empty())
+            script.push_back({kFlowControlFromTester, c.afterFlowControl});
         EXPECT_EQ(Run({0x19}, script).result, c.result) << c.what;
     }
 }

@@ -79,8 +79,8 @@ XLstatus Mode(XLportHandle port, XLaccess mask, int tx, int txrq) {
     return State().inner.canSetChannelMode(port, mask, tx, txrq);
 }
 XLstatus Params(XLportHandle port, XLaccess mask, XLchipParams* params) {
-    Record("params %u sjw=%u tseg1=%u tseg2=%u sam=%u", params->bitRate, params->sjw,
-           params->tseg1, params->tseg2, params->sam);
+    Record("params %u sjw=%u tseg1=%u tseg2=%u sam=%u", params->bitRate, params->sjw, params->tseg1,
+           params->tseg2, params->sam);
     return State().inner.canSetChannelParams(port, mask, params);
 }
 XLstatus Output(XLportHandle port, XLaccess mask, int mode) {
@@ -99,10 +99,9 @@ XLstatus Transmit(XLportHandle port, XLaccess mask, uint32_t* count, void* event
     return State().inner.canTransmit(port, mask, count, events);
 }
 
-constexpr XlDriverTable kRecordingTable = {&OpenDriver, &CloseDriver, &OpenPort,   &ClosePort,
-                                           &Activate,   &Deactivate,  &Flush,      &Receive,
-                                           &Mode,       &Params,      &Output,     &Acceptance,
-                                           &Transmit};
+constexpr XlDriverTable kRecordingTable = {
+    &OpenDriver, &CloseDriver, &OpenPort, &ClosePort, &Activate,   &Deactivate, &Flush,
+    &Receive,    &Mode,        &Params,   &Output,    &Acceptance, &Transmit};
 
 }  // namespace
 

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include "TestFiles.h"
 #include "can/CIsoTp.h"

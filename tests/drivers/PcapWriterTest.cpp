@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <cstring>
 
 #include "TestFiles.h"
 #include "drivers/xl/VirtualCanBus.h"
@@ -18,7 +18,8 @@ constexpr size_t kFileHeader = 24;
 constexpr size_t kRecord = 16 + kSocketCanFrameSize;
 
 uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (uint32_t{bytes[at + 3]} << 24);
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+           (uint32_t{bytes[at + 3]} << 24);
 }
 
 void ExpectFileHeader(const std::vector<uint8_t>& file) {
@@ -34,7 +35,8 @@ std::vector<uint8_t> Body(const std::vector<uint8_t>& file, size_t index) {
     const size_t at = kFileHeader + index * kRecord;
     EXPECT_EQ(Le32(file, at + 8), kSocketCanFrameSize);   // captured length
     EXPECT_EQ(Le32(file, at + 12), kSocketCanFrameSize);  // original length
-    return {file.begin() + static_cast<long>(at + 16), file.begin() + static_cast<long>(at + kRecord)};
+    return {file.begin() + static_cast<long>(at + 16),
+            file.begin() + static_cast<long>(at + kRecord)};
 }
 
 TEST(PcapWriterTest, FileHeaderAndRecordsWithBigEndianIdentifiers) {
@@ -104,8 +106,8 @@ TEST(PcapWriterTest, DiagbridgeCanPcapCapturesEveryFrameOnce) {
     const std::vector<uint8_t> file = ReadFile(path);
     ExpectFileHeader(file);
     ASSERT_EQ(file.size(), kFileHeader + kRecord);
-    EXPECT_EQ(Body(file, 0),
-              (std::vector<uint8_t>{0x98, 0xDA, 0xF1, 0x33, 3, 0, 0, 0, 0x02, 0x7E, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Body(file, 0), (std::vector<uint8_t>{0x98, 0xDA, 0xF1, 0x33, 3, 0, 0, 0, 0x02, 0x7E,
+                                                   0, 0, 0, 0, 0, 0}));
 }
 
 }  // namespace

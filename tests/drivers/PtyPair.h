@@ -1,18 +1,18 @@
 #pragma once
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <string>
 
 namespace diagbridge::xl {
 
 // A pseudo-terminal: the master end stays in the test, the slave path is given to the code
 // under test (or to a peer process).
 class PtyPair {
-public:
+  public:
     PtyPair() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
@@ -53,7 +53,7 @@ public:
         [[maybe_unused]] const ssize_t written = write(master_, text.data(), text.size());
     }
 
-private:
+  private:
     int master_ = -1;
     int keeper_ = -1;
     std::string slavePath_;

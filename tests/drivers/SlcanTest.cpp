@@ -40,8 +40,13 @@ TEST(SlcanTest, OpensTheAdapterAndSpeaksLawicelAscii) {
 
     // From the adapter: noise, acknowledgements, an error bell and a timestamped frame
     // around the one frame for us; standard frames are filtered out by the channel.
-    pty.Write("\r\a" "z\r" "Tgarbage\r" "T18DAF1332\r" "t7E80201\r"
-              "T18DAF1333037E00AB12\r");
+    pty.Write(
+        "\r\a"
+        "z\r"
+        "Tgarbage\r"
+        "T18DAF1332\r"
+        "t7E80201\r"
+        "T18DAF1333037E00AB12\r");
     CCanObj received;
     ASSERT_EQ(channel.ReceiveFrame(received, 0x98DAF133, 5000), 1);
     EXPECT_EQ(received.length, 3);
@@ -74,14 +79,14 @@ TEST(SlcanTest, RatesTheAdapterCannotRunAreRefused) {
 // Copies bytes between two pty masters, so that two programs each on a slave end see one
 // serial line between them.
 class NullModem {
-public:
+  public:
     NullModem(int a, int b) : thread_([this, a, b] { Run(a, b); }) {}
     ~NullModem() {
         stop_ = true;
         thread_.join();
     }
 
-private:
+  private:
     void Run(int a, int b) {
         while (!stop_) {
             pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
@@ -94,7 +99,8 @@ private:
         if ((from.revents & POLLIN) == 0) return;
         char buffer[256];
         const ssize_t size = read(from.fd, buffer, sizeof(buffer));
-        if (size > 0) [[maybe_unused]] const ssize_t written = write(to, buffer, size);
+        if (size > 0) [[maybe_unused]]
+            const ssize_t written = write(to, buffer, size);
     }
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -152,7 +158,8 @@ TEST(SlcanTest, ExchangeWithPythonCan) {
     int32_t length = 0;
     const uint8_t read[] = {0x22, 0xF1, 0x90};
     EXPECT_EQ(channel.Transfer(read, 3, response, sizeof(response), &length), 3);
-    EXPECT_EQ(std::vector<uint8_t>(response, response + 3), (std::vector<uint8_t>{0x62, 0xF1, 0x90}));
+    EXPECT_EQ(std::vector<uint8_t>(response, response + 3),
+              (std::vector<uint8_t>{0x62, 0xF1, 0x90}));
     const uint8_t reset[] = {0x11, 0x01};
     EXPECT_EQ(channel.Transfer(reset, 2, response, sizeof(response), &length), 2);
     EXPECT_EQ(response[0], 0x51);

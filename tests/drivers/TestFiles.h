@@ -1,17 +1,17 @@
 #pragma once
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace diagbridge::xl {
 
 // A fresh temporary directory, removed with its files at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/diagbridge-drivers-XXXXXX";
         path_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
@@ -22,7 +22,7 @@ public:
     }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

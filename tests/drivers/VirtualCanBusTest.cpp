@@ -126,9 +126,12 @@ TEST(VirtualCanBusTest, AcceptanceFilterPerIdentifierRange) {
         uint32_t id;
         bool passes;
     };
-    const Case cases[] = {{0x18DAF133u | kExtendedId, true},  {0x18DA0000u | kExtendedId, true},
-                          {0x18DBFFF1u | kExtendedId, false}, {0x0CDA0000u | kExtendedId, false},
-                          {0x7E8, false},                     {0x7FF, false}};
+    const Case cases[] = {{0x18DAF133u | kExtendedId, true},
+                          {0x18DA0000u | kExtendedId, true},
+                          {0x18DBFFF1u | kExtendedId, false},
+                          {0x0CDA0000u | kExtendedId, false},
+                          {0x7E8, false},
+                          {0x7FF, false}};
     for (const Case& c : cases) {
         ASSERT_EQ(sender->Transmit(TransmitEvent(MakeFrame(c.id, {1}))), kSuccess);
         EXPECT_EQ(Drain(*receiver), c.passes ? 1u : 0u) << std::hex << c.id;

@@ -64,7 +64,8 @@ TEST(XlPortDriverTest, BadArgumentsAreRefused) {
 }
 
 TEST(XlPortDriverTest, UnavailableSourcesDoNotLoad) {
-    for (const char* selector : {"socketcan:can0", "socketcan:", "hub:", "slcan:", "so:", "bogus"}) {
+    for (const char* selector :
+         {"socketcan:can0", "socketcan:", "hub:", "slcan:", "so:", "bogus"}) {
         std::string failure;
         EXPECT_EQ(LoadXlSource(selector, failure), nullptr) << selector;
     }

@@ -36,7 +36,8 @@ int RunHub(const std::vector<std::string>& args) {
     return 0;
 }
 
-const SimCommandRegistration kHub({"hub", "hub <socket path>   CAN bus shared by processes", &RunHub});
+const SimCommandRegistration kHub({"hub", "hub <socket path>   CAN bus shared by processes",
+                                   &RunHub});
 
 }  // namespace
 

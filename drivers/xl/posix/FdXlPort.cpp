@@ -1,9 +1,9 @@
 #include "drivers/xl/posix/FdXlPort.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace diagbridge::xl {
 
@@ -22,7 +22,9 @@ FdXlPort::~FdXlPort() {
     if (fd_ >= 0) close(fd_);
 }
 
-void FdXlPort::StartReader() { reader_ = std::thread([this] { ReadLoop(); }); }
+void FdXlPort::StartReader() {
+    reader_ = std::thread([this] { ReadLoop(); });
+}
 
 void FdXlPort::StopReader() {
     stopping_ = true;

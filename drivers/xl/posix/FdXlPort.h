@@ -10,10 +10,10 @@ namespace diagbridge::xl {
 // An XL port whose wire is a file descriptor (socket, serial line). A reader thread blocks in
 // poll and hands what arrives to OnReadable; writes wait for the descriptor with a time-out.
 class FdXlPort : public XlPort {
-public:
+  public:
     ~FdXlPort() override;
 
-protected:
+  protected:
     static constexpr int kReaderPollMs = 500;
     static constexpr int kWriteTimeoutMs = 1000;
 
@@ -29,7 +29,7 @@ protected:
     bool WriteAll(const void* data, size_t size);
     bool IsBroken() const { return broken_.load(); }
 
-private:
+  private:
     void ReadLoop();
 
     int fd_;

@@ -1,8 +1,8 @@
-#include <cerrno>
-#include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "drivers/xl/PcapWriter.h"
 #include "drivers/xl/XlSourceKinds.h"
@@ -29,11 +29,11 @@ int ConnectToHub(const std::string& path) {
 
 // One channel on the hub: every packet is one socketcan frame.
 class HubXlPort final : public FdXlPort {
-public:
+  public:
     explicit HubXlPort(int fd) : FdXlPort(fd) { StartReader(); }
     ~HubXlPort() override { StopReader(); }
 
-protected:
+  protected:
     XLstatus SendToWire(const CanFrame& frame) override {
         uint8_t packet[kSocketCanFrameSize];
         EncodeSocketCan(frame, IdByteOrder::kHost, packet);

@@ -1,9 +1,9 @@
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <mutex>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
 
 #include "drivers/xl/PcapWriter.h"
 #include "drivers/xl/XlSourceKinds.h"
@@ -83,7 +83,7 @@ int OpenSerial(const std::string& device) {
 // A Lawicel/slcan adapter on a serial line. The channel opens as listen-only ("L") in silent
 // output and normally ("O") otherwise; the adapter's acknowledgements are not waited for.
 class SlcanXlPort final : public FdXlPort {
-public:
+  public:
     explicit SlcanXlPort(int fd) : FdXlPort(fd) {
         Command("C");
         StartReader();
@@ -93,7 +93,7 @@ public:
         Command("C");
     }
 
-protected:
+  protected:
     XLstatus ApplyBitRate(uint32_t bitRate) override {
         for (size_t i = 0; i < std::size(kSlcanRates); ++i) {
             if (kSlcanRates[i] != bitRate) continue;
@@ -140,7 +140,7 @@ protected:
         }
     }
 
-private:
+  private:
     void TakeChar(char c) {
         if (c == kCommandEnd || c == kErrorBell || c == '\n') {
             CanFrame frame;

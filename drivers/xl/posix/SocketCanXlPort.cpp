@@ -1,8 +1,8 @@
-#include <cerrno>
-#include <cstring>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "drivers/xl/PcapWriter.h"
 #include "drivers/xl/XlSourceKinds.h"
@@ -41,11 +41,11 @@ int OpenCanSocket(const std::string& interfaceName) {
 
 // A channel on a SocketCAN interface; the bit rate is the interface's own (set by ip link).
 class SocketCanXlPort final : public FdXlPort {
-public:
+  public:
     explicit SocketCanXlPort(int fd) : FdXlPort(fd) { StartReader(); }
     ~SocketCanXlPort() override { StopReader(); }
 
-protected:
+  protected:
     XLstatus SendToWire(const CanFrame& frame) override {
         uint8_t record[kSocketCanFrameSize];
         EncodeSocketCan(frame, IdByteOrder::kHost, record);
