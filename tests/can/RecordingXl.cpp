@@ -1,3 +1,4 @@
+#include <cstdarg>
 #include <cstdio>
 
 #include "CanTestSupport.h"
@@ -22,10 +23,12 @@ Recording& State() {
     return recording;
 }
 
-template <typename... Args>
-void Record(const char* format, Args... args) {
+__attribute__((format(printf, 1, 2))) void Record(const char* format, ...) {
     char text[160];
-    std::snprintf(text, sizeof(text), format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
     std::lock_guard lock(State().mutex);
     State().calls.emplace_back(text);
 }
