@@ -54,7 +54,13 @@ std::shared_ptr<XlSource> LoadNew(const std::string& selector, std::string& fail
         return MakePortSource(selector,
                               [bus](XLstatus&) { return std::make_shared<VirtualXlPort>(bus); });
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    if (selector == "vxlapi") return LoadVxlapiSource(selector, failure);
+    if (IsKind(selector, "dll")) {
+        failure = Argument(selector, "dll");
+        return LoadDllSource(selector, failure);
+    }
+#else
     if (IsKind(selector, "hub")) return LoadHubSource(selector, Argument(selector, "hub"));
     if (IsKind(selector, "slcan")) return LoadSlcanSource(selector, Argument(selector, "slcan"));
     if (IsKind(selector, "socketcan")) {

@@ -30,6 +30,8 @@ std::string XlSourceSelector();
 //   "slcan:<serial device>"       Lawicel/slcan adapter
 //   "socketcan:<interface>"       Linux raw CAN socket
 //   "so:<path>"                   shared object exporting the XL entry points
+//   "vxlapi"                      Windows: the installed Vector XL Driver Library
+//   "dll:<path>"                  Windows: a DLL exporting the XL entry points
 // Null when it cannot be loaded; failure then names what could not be loaded.
 std::shared_ptr<XlSource> LoadXlSource(const std::string& selector, std::string& failure);
 
