@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ServiceOrder.h"
 
@@ -37,8 +38,44 @@ struct KwpParameterBlock {
     ServiceTimeouts timeouts;
 };
 
-// UDS part: CAN identifiers, reboot and fill-byte options, time-outs.
+// One entry of a UDS model's identification table for uploads.
+struct UdsIdentEntry {
+    std::string request;  // e.g. "22 F1 90"
+    std::string name;     // key of the upload line
+    std::string scaling;  // field layout for decoding, e.g. "A17"
+};
+
+// UDS part: CAN identifiers, reboot and fill-byte options, time-outs, and what the UDS
+// services need of the model (fingerprint, programming and upload layout).
 struct UdsParameterBlock {
+    uint32_t requestId = 0x18DA03F1;     // TESTER: physical requests
+    uint32_t responseId = 0x18DAF103;    // ECU: responses
+    uint32_t functionalId = 0x18DBFFF1;  // FTESTER: functional requests
+    int32_t reboot = 300;
+    int32_t useFillByte = 0;
+    int32_t fillByte = 255;
+    int32_t testerPresent = 0;
+    int32_t keepAliveMode = 0;  // 0 none, 1 physical, 2 functional tester present
+    bool completeDownloadSequence = false;
+
+    bool noFingerprint = false;
+    std::string fingerprint60;  // tester fingerprint write requests tried at connect
+    std::string fingerprint25;
+
+    bool prePostProgramming = false;  // functional sequences around a download
+    int32_t hexConversionMode = 0;    // 0 byte addressing, 1 word addressing
+    int32_t programmingAccess = 2;    // access step that opens programming
+    bool crcInDependencyCheck = false;
+
+    int32_t uploadType = 3;            // 2 short form, 3 full form
+    uint8_t dtcStatusMask = 0xFF;      // for the 19 xx requests
+    uint32_t memoryStart = 0;          // memory area read by an upload
+    uint32_t memoryLength = 0;
+    uint32_t memoryChunk = 0x80;       // bytes per 23 request
+    std::string identHeading = "[IdentMem]|";
+    std::vector<UdsIdentEntry> identTable;
+    std::vector<std::string> sidRequests;
+
     ServiceTimeouts timeouts;
 };
 
