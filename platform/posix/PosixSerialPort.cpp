@@ -85,7 +85,7 @@ void MakeRaw(KernelTermios2& settings) {
     settings.c_oflag = 0;
     settings.c_lflag = 0;
     settings.c_cflag |= CREAD | CLOCAL;
-    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, 0 only at hang-up
     settings.c_cc[VTIME] = 0;
 }
 
