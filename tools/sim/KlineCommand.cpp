@@ -1,6 +1,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,7 +44,10 @@ int RunKline(const std::vector<std::string>& args) {
     KlineArguments parsed;
     if (!ParseArguments(args, parsed)) return kExitUsage;
 
-    // The line thread must not take the stop signals; the main thread waits for them.
+    // The line thread must not take the stop signals; the main thread waits for them. A shell
+    // starts background programs with SIGINT ignored, which would hide it from sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
