@@ -46,7 +46,7 @@ class CT60 : public CD5Device {
     ~CT60() override;
 
     // Starts from a fresh port object: echo expected unless isSkyLink; returns LastError:
-    // 0 opened, 1 port not opened, 2 no port object.
+    // 0 opened, 1 port not opened (also for a port number outside 0..255).
     int32_t Open(int32_t port, int32_t reserved, int32_t baud, int32_t timeoutMs,
                  int32_t isSkyLink) override;
     // Deletes the port object; LastError, ErrorCount and the open flag become 0. Returns 0.

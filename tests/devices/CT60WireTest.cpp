@@ -52,15 +52,19 @@ class CT60WireTest : public ::testing::TestWithParam<bool> {
         ASSERT_EQ(device_.Connect(), 1);
     }
     Bytes Send(const Bytes& request) {
-        std::array<uint8_t, 300> response{};
-        const int32_t count = device_.SendCommand(
-            request.data(), static_cast<uint32_t>(request.size()), response.data(), 300);
+        std::array<uint8_t, kResponseCapacity> response{};
+        const int32_t count =
+            device_.SendCommand(request.data(), static_cast<uint32_t>(request.size()),
+                                response.data(), kResponseCapacity);
         return Bytes(response.begin(), response.begin() + count);
     }
 
     static constexpr uint8_t kPort = 7;
+    static constexpr uint32_t kResponseCapacity = 300;  // the container's buffer
     // SkyLink doubles it.
     static constexpr int32_t kTimeoutMs = 1000;
+    // For the tests that wait through silence; still far above the line's 25 ms answer.
+    static constexpr int32_t kShortTimeoutMs = 500;
     RecordResponder responder_;
     std::optional<sim::KlineEcuLine> line_;
     std::optional<testfakes::ScopedComPort> redirect_;
@@ -94,7 +98,7 @@ TEST_P(CT60WireTest, OneLostAnswerIsMadeUpByTheRetry) {
 }
 
 TEST_P(CT60WireTest, SilentEcuGivesNoAnswerAfterTwoAttempts) {
-    OpenAndConnect(300);
+    OpenAndConnect(kShortTimeoutMs);
     line_->InjectFaults({.silentRequests = 2});
     EXPECT_TRUE(Send({0x3E}).empty());
     EXPECT_EQ(device_.GetLastError(), CD5Device::kNoAnswer);
@@ -125,7 +129,7 @@ TEST_P(CT60WireTest, StartAnswerAfterABreakByteIsAccepted) {
 }
 
 TEST_P(CT60WireTest, OtherEcuAddressIsNotAnswered) {
-    ASSERT_EQ(device_.Open(kPort, 0, 10400, 300, Wired() ? 0 : 1), CD5Device::kOk);
+    ASSERT_EQ(device_.Open(kPort, 0, 10400, kShortTimeoutMs, Wired() ? 0 : 1), CD5Device::kOk);
     device_.SetAddresses(0xFA, 0x20);
     EXPECT_EQ(device_.Connect(), 0);
     device_.SetAddresses(0xF1, 0x18);
