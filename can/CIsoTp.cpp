@@ -174,7 +174,8 @@ int32_t CIsoTp::ProbeBitRate(uint16_t rateKbit) {
     const xl::XlDriverTable& api = source_->table;
     api.deactivateChannel(port_, accessMask_);
     chipParams_ = ChipParamsFor(rateKbit);
-    api.canSetChannelParams(port_, accessMask_, &chipParams_);
+    // An interface that cannot run the rate would listen at the previous one.
+    if (api.canSetChannelParams(port_, accessMask_, &chipParams_) != xl::kSuccess) return 0;
     api.canSetChannelMode(port_, accessMask_, 0, 0);
     // Frames still queued from before were heard at another rate.
     api.flushReceiveQueue(port_);

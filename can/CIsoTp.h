@@ -25,12 +25,16 @@ struct IsoTpOptions {
     uint32_t frameTimeoutMs = kDefaultFrameTimeoutMs;
     // Wait for the next frame after each response-pending answer (7F xx 78), in ms (1..60000).
     uint32_t pendingTimeoutMs = kDefaultPendingTimeoutMs;
-    // Longest time an ECU may keep answering response pending, from the first one, in ms.
+    // Longest time an ECU may keep answering response pending, from the first one, in ms
+    // (1..600000).
     uint32_t pendingTotalMs = kDefaultPendingTotalMs;
     // Flow controls with status wait accepted in a row before the send is given up (0..1000).
     uint32_t maxFlowControlWaits = kDefaultMaxFlowControlWaits;
-    // Period of the keep-alive tester present, in ms (10..60000).
+    // Period of the keep-alive tester present, in ms (10..60000); read when the channel opens.
     uint32_t keepAlivePeriodMs = kDefaultKeepAlivePeriodMs;
+
+    // These options with every value brought into its range.
+    IsoTpOptions Clamped() const;
 };
 
 // One CAN channel of the XL driver with ISO 15765-2 (normal fixed 29-bit addressing) on top:
@@ -95,7 +99,8 @@ class CIsoTp {
 
     // Waits and exchanges end with kErrAbandoned / 0 once cancel is set; null for none.
     void SetCancelFlag(platform::CancelFlag* cancel) { cancel_ = cancel; }
-    void SetOptions(const IsoTpOptions& options) { options_ = options; }
+    // Takes options, each value brought into its documented range.
+    void SetOptions(const IsoTpOptions& options) { options_ = options.Clamped(); }
     const IsoTpOptions& Options() const { return options_; }
 
     uint32_t TransmitId() const { return transmitId_; }

@@ -68,6 +68,16 @@ class CIsoTp::ExchangeGuard {
     bool wasBusy_;
 };
 
+IsoTpOptions IsoTpOptions::Clamped() const {
+    IsoTpOptions clamped = *this;
+    clamped.frameTimeoutMs = std::clamp<uint32_t>(frameTimeoutMs, 1, 60000);
+    clamped.pendingTimeoutMs = std::clamp<uint32_t>(pendingTimeoutMs, 1, 60000);
+    clamped.pendingTotalMs = std::clamp<uint32_t>(pendingTotalMs, 1, 600000);
+    clamped.maxFlowControlWaits = std::min<uint32_t>(maxFlowControlWaits, 1000);
+    clamped.keepAlivePeriodMs = std::clamp<uint32_t>(keepAlivePeriodMs, 10, 60000);
+    return clamped;
+}
+
 uint32_t CIsoTp::SeparationTimeUs(uint8_t st) {
     if (st <= kStMaxMilliseconds) return uint32_t{st} * 1000;
     if (st >= kStFirstMicroseconds && st <= kStLastMicroseconds) {

@@ -195,6 +195,31 @@ TEST(CIsoTpChannelTest, ProbeCountsFramesWithin150Ms) {
     EXPECT_EQ(v.channel.ProbeBitRate(500), 0);
 }
 
+TEST(CIsoTpChannelTest, ProbeAtARateTheInterfaceRefusesCountsNothing) {
+    platform::ManualClock clock;
+    platform::ScopedClock scoped(clock);
+    VirtualChannel v;
+    ProbeTraffic traffic(v.bus, 500000, 10);
+    RecordingXl recording(VirtualChannel::LoadVirtual(v.busName));
+    recording.RefuseBitRate(666666);
+    CIsoTp channel(recording.Source());
+    ASSERT_EQ(channel.Open(500, kEcu, kTester, CIsoTp::kKeepAliveNone), 1);
+    EXPECT_EQ(channel.ProbeBitRate(667), 0);
+    EXPECT_EQ(channel.ProbeBitRate(500), 10);
+}
+
+TEST(CIsoTpChannelTest, RefusedRateRunsDetection) {
+    platform::ManualClock clock;
+    platform::ScopedClock scoped(clock);
+    VirtualChannel v;
+    ProbeTraffic traffic(v.bus, 250000, 5);
+    RecordingXl recording(VirtualChannel::LoadVirtual(v.busName));
+    recording.RefuseBitRate(400000);
+    CIsoTp channel(recording.Source());
+    ASSERT_EQ(channel.Open(400, kEcu, kTester, CIsoTp::kKeepAliveNone), 1);
+    EXPECT_EQ(channel.ChipParams().bitRate, 250000u);
+}
+
 TEST(CIsoTpChannelTest, ChannelAtAnotherRateHearsNothing) {
     VirtualChannel v(250000);
     ASSERT_EQ(v.channel.Open(500, kEcu, kTester, CIsoTp::kKeepAliveNone), 1);

@@ -172,6 +172,8 @@ class RecordingXl {
     size_t ReceiveCalls() const;
     void Inject(const xl::XLevent& event);
     void FailOpenPort(bool fail);
+    // xlCanSetChannelParams refuses this bit rate (0: none), as an adapter that cannot run it.
+    void RefuseBitRate(uint32_t bitRate);
 
   private:
     std::shared_ptr<xl::XlSource> source_;

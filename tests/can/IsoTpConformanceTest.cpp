@@ -199,6 +199,28 @@ TEST_F(IsoTpConformanceTest, SeparationTimeEncoding) {
     for (const Case& c : cases) EXPECT_EQ(CIsoTp::SeparationTimeUs(c.st), c.us) << int{c.st};
 }
 
+TEST(IsoTpOptionsTest, ValuesOutOfRangeAreBroughtIntoRange) {
+    IsoTpOptions wild;
+    wild.frameTimeoutMs = 0;
+    wild.pendingTimeoutMs = 1000000;
+    wild.pendingTotalMs = 0;
+    wild.maxFlowControlWaits = 99999;
+    wild.keepAlivePeriodMs = 0;
+    CIsoTp channel(nullptr);
+    channel.SetOptions(wild);
+    EXPECT_EQ(channel.Options().frameTimeoutMs, 1u);
+    EXPECT_EQ(channel.Options().pendingTimeoutMs, 60000u);
+    EXPECT_EQ(channel.Options().pendingTotalMs, 1u);
+    EXPECT_EQ(channel.Options().maxFlowControlWaits, 1000u);
+    EXPECT_EQ(channel.Options().keepAlivePeriodMs, 10u);
+    const IsoTpOptions defaults;
+    channel.SetOptions(defaults);
+    EXPECT_EQ(channel.Options().frameTimeoutMs, 1000u);
+    EXPECT_EQ(channel.Options().pendingTimeoutMs, 5000u);
+    EXPECT_EQ(channel.Options().pendingTotalMs, 60000u);
+    EXPECT_EQ(channel.Options().keepAlivePeriodMs, 2000u);
+}
+
 TEST_F(IsoTpConformanceTest, FlowControlWaitThenContinue) {
     const std::vector<Step> script = {
         {Tx({0x10, 0x08, 1, 2, 3, 4, 5, 6}), {Rx({0x31, 0, 0}), Rx({0x31, 0, 0}), kContinueAll}},

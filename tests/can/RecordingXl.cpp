@@ -16,6 +16,7 @@ struct Recording {
     std::deque<XLevent> injected;
     size_t receiveCalls = 0;
     bool failOpenPort = false;
+    uint32_t refusedBitRate = 0;
 };
 
 Recording& State() {
@@ -84,6 +85,7 @@ XLstatus Mode(XLportHandle port, XLaccess mask, int tx, int txrq) {
 XLstatus Params(XLportHandle port, XLaccess mask, XLchipParams* params) {
     Record("params %u sjw=%u tseg1=%u tseg2=%u sam=%u", params->bitRate, params->sjw, params->tseg1,
            params->tseg2, params->sam);
+    if (params->bitRate == State().refusedBitRate) return kErrWrongParameter;
     return State().inner.canSetChannelParams(port, mask, params);
 }
 XLstatus Output(XLportHandle port, XLaccess mask, int mode) {
@@ -116,6 +118,7 @@ RecordingXl::RecordingXl(std::shared_ptr<XlSource> inner) {
         State().injected.clear();
         State().receiveCalls = 0;
         State().failOpenPort = false;
+        State().refusedBitRate = 0;
     }
     source_ = std::make_shared<XlSource>(*inner);
     source_->table = kRecordingTable;
@@ -150,6 +153,15 @@ void RecordingXl::Inject(const XLevent& event) {
 void RecordingXl::FailOpenPort(bool fail) {
     std::lock_guard lock(State().mutex);
     State().failOpenPort = fail;
+}
+
+}  // namespace diagbridge::cantest
+
+namespace diagbridge::cantest {
+
+void RecordingXl::RefuseBitRate(uint32_t bitRate) {
+    std::lock_guard lock(State().mutex);
+    State().refusedBitRate = bitRate;
 }
 
 }  // namespace diagbridge::cantest

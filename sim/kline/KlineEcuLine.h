@@ -1,0 +1,92 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/kline/IKlineResponder.h"
+#include "sim/kline/KlineFrameParser.h"
+#include "sim/kline/PseudoTerminal.h"
+
+namespace diagbridge::sim {
+
+struct KlineLineOptions {
+    // Echo every received byte, as a wired K-line adapter does.
+    bool wired = false;
+    // The ECU answers only frames addressed to it.
+    uint8_t ecuAddress = 0x18;
+    // Wait between the end of a request and the response (P2), milliseconds.
+    uint32_t responseDelayMs = 25;
+    // A longer silence inside a frame drops the part received, milliseconds.
+    uint32_t interByteGapMs = 50;
+    // Ignore every request before StartCommunication, as an ECU that is not awake.
+    bool requireStartCommunication = true;
+};
+
+// Line-level faults; each count is used up by the frames it acts on.
+struct KlineFaults {
+    uint32_t silentRequests = 0;        // the next requests get no answer at all
+    uint32_t badChecksumResponses = 0;  // the next responses carry a wrong checksum
+    uint32_t leadingZeroBytes = 0;      // the next sends (echo or response) begin with a 0
+                                        // byte, like the remains of a break
+};
+
+// The line side of a virtual K-line ECU on a pseudo-terminal: frames, checksum, address,
+// echo of a wired adapter, StartCommunication (C1 6B 8F; accepted without a break, which a
+// pseudo-terminal cannot carry) and StopCommunication; every other request goes to the
+// responder. Runs on a thread of its own from Start to Stop.
+class KlineEcuLine {
+  public:
+    static constexpr uint8_t kKeyByte1 = 0x6B;
+    static constexpr uint8_t kKeyByte2 = 0x8F;
+
+    KlineEcuLine(IKlineResponder& responder, KlineLineOptions options);
+    ~KlineEcuLine();
+    KlineEcuLine(const KlineEcuLine&) = delete;
+    KlineEcuLine& operator=(const KlineEcuLine&) = delete;
+
+    // Creates the pseudo-terminal and starts the line; false when no terminal is left.
+    bool Start();
+    // Ends the line thread and closes the terminal.
+    void Stop();
+    // The serial device for the program under test (DIAGBRIDGE_COM<N>).
+    std::string DevicePath() const { return terminal_.SlavePath(); }
+
+    // Replaces the pending faults.
+    void InjectFaults(const KlineFaults& faults);
+    void SetResponseDelay(uint32_t ms);
+
+    // Frames addressed to the ECU with a good checksum, and frames dropped for their checksum.
+    uint32_t FramesReceived() const { return framesReceived_.load(); }
+    uint32_t ChecksumErrors() const { return checksumErrors_.load(); }
+    bool SessionStarted() const { return started_.load(); }
+
+  private:
+    void Run();
+    void HandleFrame(const KlineFrameParser::Frame& frame);
+    // The answer to StartCommunication / StopCommunication, or the responder's.
+    bool Answer(const KlineFrameParser::Frame& frame, std::vector<uint8_t>& response);
+    void SendResponse(uint8_t tester, const std::vector<uint8_t>& data);
+    // Writes bytes to the line, with a 0 byte first while that fault is pending.
+    void Send(const uint8_t* bytes, size_t count);
+    // False when Stop was requested during the wait.
+    bool Pause(uint32_t ms);
+    bool TakeFault(uint32_t KlineFaults::*counter);
+
+    IKlineResponder& responder_;
+    const KlineLineOptions options_;
+    PseudoTerminal terminal_;
+    KlineFrameParser parser_;
+    int stopPipe_[2] = {-1, -1};
+    std::thread thread_;
+    std::mutex mutex_;
+    KlineFaults faults_;
+    uint32_t responseDelayMs_;
+    std::atomic<uint32_t> framesReceived_{0};
+    std::atomic<uint32_t> checksumErrors_{0};
+    std::atomic<bool> started_{false};
+};
+
+}  // namespace diagbridge::sim

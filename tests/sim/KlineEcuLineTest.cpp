@@ -1,0 +1,171 @@
+#include "sim/kline/KlineEcuLine.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "sim/kline/KlineBasicResponder.h"
+
+namespace diagbridge::sim {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kStartCommunication = {0x81, 0x18, 0xFA, 0x81, 0x14};
+const Bytes kStartAnswer = {0x83, 0xFA, 0x18, 0xC1, 0x6B, 0x8F, 0x50};
+const Bytes kTesterPresent = {0x81, 0x18, 0xFA, 0x3E, 0xD1};
+
+// The tester's end of the line, on plain system calls.
+class RawTester {
+  public:
+    explicit RawTester(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {}
+    ~RawTester() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool IsOpen() const { return fd_ >= 0; }
+    void Send(const Bytes& bytes) const {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // What arrives until count bytes came or waitMs of silence passed.
+    Bytes Receive(size_t count, int waitMs = 2000) const {
+        Bytes got;
+        while (got.size() < count) {
+            pollfd wait{fd_, POLLIN, 0};
+            if (::poll(&wait, 1, waitMs) != 1) break;
+            uint8_t byte = 0;
+            if (::read(fd_, &byte, 1) != 1) break;
+            got.push_back(byte);
+        }
+        return got;
+    }
+
+  private:
+    int fd_;
+};
+
+// Records the requests; answers each with 5A and the request's bytes, or stays silent.
+class EchoingResponder final : public IKlineResponder {
+  public:
+    bool Respond(const Bytes& request, Bytes& response) override {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+        if (silent_) return false;
+        response = {0x5A};
+        response.insert(response.end(), request.begin(), request.end());
+        return true;
+    }
+    std::vector<Bytes> Requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    void SetSilent(bool silent) {
+        std::lock_guard lock(mutex_);
+        silent_ = silent;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<Bytes> requests_;
+    bool silent_ = false;
+};
+
+class KlineEcuLineTest : public ::testing::Test {
+  protected:
+    void Start(bool wired) {
+        KlineLineOptions options;
+        options.wired = wired;
+        options.responseDelayMs = 0;
+        line_ = std::make_unique<KlineEcuLine>(responder_, options);
+        ASSERT_TRUE(line_->Start());
+        tester_ = std::make_unique<RawTester>(line_->DevicePath());
+        ASSERT_TRUE(tester_->IsOpen());
+    }
+    EchoingResponder responder_;
+    std::unique_ptr<KlineEcuLine> line_;
+    std::unique_ptr<RawTester> tester_;
+};
+
+TEST_F(KlineEcuLineTest, WiredLineEchoesThenAnswers) {
+    Start(true);
+    tester_->Send(kStartCommunication);
+    Bytes expected = kStartCommunication;
+    expected.insert(expected.end(), kStartAnswer.begin(), kStartAnswer.end());
+    EXPECT_EQ(tester_->Receive(expected.size()), expected);
+    EXPECT_TRUE(line_->SessionStarted());
+}
+
+TEST_F(KlineEcuLineTest, RequestsGoToTheResponderOnceStarted) {
+    Start(false);
+    tester_->Send({0x82, 0x18, 0xFA, 0x1A, 0x93, 0x41});
+    EXPECT_TRUE(tester_->Receive(1, 200).empty());  // not awake yet
+    tester_->Send(kStartCommunication);
+    EXPECT_EQ(tester_->Receive(kStartAnswer.size()), kStartAnswer);
+    tester_->Send({0x82, 0x18, 0xFA, 0x1A, 0x93, 0x41});
+    EXPECT_EQ(tester_->Receive(7), (Bytes{0x83, 0xFA, 0x18, 0x5A, 0x1A, 0x93, 0x9C}));
+    EXPECT_EQ(responder_.Requests(), (std::vector<Bytes>{{0x1A, 0x93}}));
+}
+
+TEST_F(KlineEcuLineTest, StopCommunicationEndsTheSession) {
+    Start(false);
+    tester_->Send(kStartCommunication);
+    tester_->Receive(kStartAnswer.size());
+    tester_->Send({0x81, 0x18, 0xFA, 0x82, 0x15});
+    EXPECT_EQ(tester_->Receive(5), (Bytes{0x81, 0xFA, 0x18, 0xC2, 0x55}));
+    EXPECT_FALSE(line_->SessionStarted());
+}
+
+TEST_F(KlineEcuLineTest, IgnoresOtherAddressesBadChecksumsAndSilentResponders) {
+    Start(false);
+    tester_->Send(kStartCommunication);
+    tester_->Receive(kStartAnswer.size());
+    tester_->Send({0x81, 0x20, 0xFA, 0x3E, 0xD9});  // another ECU
+    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD0});  // damaged
+    responder_.SetSilent(true);
+    tester_->Send(kTesterPresent);
+    EXPECT_TRUE(tester_->Receive(1, 300).empty());
+    EXPECT_EQ(line_->ChecksumErrors(), 1u);
+    EXPECT_EQ(line_->FramesReceived(), 2u);
+}
+
+TEST_F(KlineEcuLineTest, InjectedFaultsAreUsedUpInOrder) {
+    Start(false);
+    tester_->Send(kStartCommunication);
+    tester_->Receive(kStartAnswer.size());
+    line_->InjectFaults({.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 1});
+    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+    EXPECT_TRUE(tester_->Receive(1, 300).empty());
+    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+    EXPECT_EQ(tester_->Receive(6), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E}));
+    const Bytes checksum = tester_->Receive(1);
+    ASSERT_EQ(checksum.size(), 1u);
+    EXPECT_NE(checksum[0], 0x2C);
+    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+}
+
+TEST_F(KlineEcuLineTest, GapInsideAFrameDropsIt) {
+    Start(false);
+    tester_->Send(kStartCommunication);
+    tester_->Receive(kStartAnswer.size());
+    tester_->Send({0x81, 0x18});
+    ::usleep(300 * 1000);  // far beyond the inter-byte gap
+    tester_->Send(kTesterPresent);
+    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+}
+
+TEST(KlineBasicResponderTest, AnswersTesterPresentAndRefusesTheRest) {
+    KlineBasicResponder responder;
+    Bytes response;
+    ASSERT_TRUE(responder.Respond({0x3E}, response));
+    EXPECT_EQ(response, (Bytes{0x7E}));
+    ASSERT_TRUE(responder.Respond({0x1A, 0x93}, response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x1A, 0x11}));
+}
+
+}  // namespace
+}  // namespace diagbridge::sim
