@@ -40,7 +40,9 @@ TEST(UdsParametersTest, KeysDefaultsAndAdapterChoice) {
         EXPECT_EQ(object.ParametersAccepted(), c.accepted) << c.parameter;
         EXPECT_EQ(object.InterfaceSettings().samtecUsb, c.samtec) << c.parameter;
         EXPECT_EQ(object.InterfaceSettings().vector, c.vector) << c.parameter;
-        if (c.configuration) EXPECT_EQ(object.GetParameterString(), c.configuration);
+        if (c.configuration) {
+            EXPECT_EQ(object.GetParameterString(), c.configuration);
+        }
     }
 }
 
@@ -391,7 +393,9 @@ TEST(UdsDownloadTest, FailuresOfTheMainSequence) {
         EXPECT_EQ(fixture.Run(kCommandDownload, [&](ServiceOrder& o) { o.hexText = c.image; }),
                   c.result)
             << c.name;
-        if (c.result == -50) EXPECT_TRUE(fixture.sent.empty()) << c.name;
+        if (c.result == -50) {
+            EXPECT_TRUE(fixture.sent.empty()) << c.name;
+        }
     }
 }
 
