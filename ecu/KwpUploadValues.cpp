@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 #include "engine/CConvert.h"
 #include "platform/SystemInfo.h"
@@ -62,13 +61,20 @@ std::string DataRecord(uint16_t offset, const uint8_t* data, std::size_t count) 
 }  // namespace
 
 std::string FormatText(const char* format, ...) {
-    char line[512];
     va_list args;
     va_start(args, format);
-    const int written = std::vsnprintf(line, sizeof(line), format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<std::size_t>(length));
+    }
     va_end(args);
-    if (written < 0) return {};
-    return std::string(line, std::min(static_cast<std::size_t>(written), sizeof(line) - 1));
+    return text;
 }
 
 void KwpUploadValues::Clear() {

@@ -100,6 +100,14 @@ TEST_F(LumaUploadTest, EventSection) {
               "[Fehlerspeicher]|EventAnz=1|Eventx=\"58 01 12 34 E0\"|Event1= \"57 01 12 34 \"|");
 }
 
+TEST_F(LumaUploadTest, LongEventsAreWrittenWhole) {
+    std::string answer;
+    for (int i = 0; i < 300; ++i) answer += "AB ";
+    ASSERT_EQ(ecu.KwpUpload().AddEvent(answer), 0);
+    const std::string text = ecu.BuildEventMemorySection();
+    EXPECT_NE(text.find("Event1= \"" + answer + "\"|"), std::string::npos);
+}
+
 TEST_F(LumaUploadTest, UploadTextOrder) {
     KwpUploadValues& values = ecu.KwpUpload();
     values.ident.push_back({0x95, "SW 1", true});
