@@ -160,7 +160,7 @@ int32_t CEcuUdsModel::SetParameter(const std::string& key, const std::string& ra
         return SetSidRequests(value);
     } else if (key == "UPLOADDTC") {
         uint32_t mask = 0;
-        if (!ReadHexNumber(value, mask) || mask > 0xFF) return kResultBadParameter;
+        if (!ReadHex(value, mask) || mask > 0xFF) return kResultBadParameter;
         uds.dtcStatusMask = static_cast<uint8_t>(mask);
     } else if (key.rfind("TIMEOUT_", 0) == 0) {
         return SetTimeout(key, value);
@@ -223,7 +223,7 @@ int32_t CEcuUdsModel::SetIdentifierPair(const std::string& value) {
 
 int32_t CEcuUdsModel::SetIdentifier(const std::string& value, uint32_t& identifier) {
     uint32_t number = 0;
-    if (!ReadHexNumber(value, number) || number > kMaxCanIdentifier) return kResultBadParameter;
+    if (!ReadHex(value, number) || number > kMaxCanIdentifier) return kResultBadParameter;
     identifier = number;
     return kResultOk;
 }

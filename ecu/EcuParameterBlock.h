@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,9 +35,73 @@ struct ServiceTimeouts {
     }
 };
 
-// KWP2000 part: addresses, timing and time-outs of the K-line stack.
+// One tester/ECU address pair the KWP2000 connect tries, with what it learnt there.
+struct KwpAddressEntry {
+    uint8_t testerAddress = 0;
+    uint8_t ecuAddress = 0;
+    int32_t found = 0;            // 1 once the ECU answered under this pair
+    std::string hardwareVersion;  // answer text of 1A 93 under this pair
+    std::string hardwareNumber;   // answer text of 1A 92 under this pair
+};
+
+// A download target of RequestDownload (34): 24-bit address and size, data-format byte.
+struct KwpDownloadArea {
+    uint32_t address = 0xFFFFFF;
+    uint8_t format = 0xFF;
+    uint32_t size = 0xFFFFFF;
+};
+
+// KWP2000 part: addresses, timing and time-outs of the K-line stack, and what its upload
+// and download need of the model.
 struct KwpParameterBlock {
+    static constexpr std::size_t kAddressTableSize = 256;
+    static constexpr std::size_t kOemTableSize = 16;
+    static constexpr std::size_t kMaxSidRequests = 255;
+
+    std::array<KwpAddressEntry, kAddressTableSize> addressTable;
+    int32_t addressCount = 0;  // entries 0..addressCount-1 are tried at connect
+    uint8_t ecuAddress = 0;    // the pair in use; overwritten by the ECU search
+    uint8_t testerAddress = 0;
+    int32_t foundEntry = 0;  // index of the entry the ECU answered under
+
+    // Tester address per OEM id for the diagnostic access; below 0xF0 keeps the current one.
+    std::array<uint8_t, kOemTableSize> oemTesterAddress{};
+
+    // Timing wishes (ms) of the access-timing-parameter service.
+    int32_t p2Min = 0;
+    int32_t p2Max = 0;
+    int32_t p3Min = 0;
+    int32_t p3Max = 0;
+    int32_t p4Min = 0;
+
     ServiceTimeouts timeouts;
+
+    KwpDownloadArea swDownloadArea;
+    KwpDownloadArea dsDownloadArea;
+    bool framAvailable = false;           // the ECU reports its FRAM layout on 21 01
+    bool upgradeStatusSupported = false;  // the ECU reports its upgrade state on 21 03
+    uint32_t framAddress = 0;
+    uint32_t framSize = 0;
+
+    // Memory upload: the area the model expects, the local identifier of the ECU's memory
+    // map (21 nn) and the piece size of each read (only its low 8 bits count).
+    uint32_t uploadStart = 0;
+    uint32_t uploadLength = 0;
+    int32_t uploadPiece = 0;
+    uint8_t memoryMapIdentifier = 0x01;
+    std::string dtcStatusText = "02";  // status byte of the event-memory read (18 ss FF FF)
+    // Free requests of the upload, written with "_" for the blanks ("1A_80").
+    std::vector<std::string> sidRequests;
+
+    bool scanAllAddresses = false;  // true: try every pair on every adapter
+
+    // The tester address for oemId; 0 (keep the current one) outside the table.
+    uint8_t OemTester(int32_t oemId) const {
+        if (oemId < 0 || static_cast<std::size_t>(oemId) >= kOemTableSize) return 0;
+        return oemTesterAddress[static_cast<std::size_t>(oemId)];
+    }
+    // Piece length of a memory read: the low 8 bits of uploadPiece (640 gives 128).
+    uint8_t UploadPieceBytes() const { return static_cast<uint8_t>(uploadPiece & 0xFF); }
 };
 
 // One entry of a UDS model's identification table for uploads.

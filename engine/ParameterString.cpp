@@ -70,31 +70,51 @@ bool ReadSwitch(std::string_view value) {
     return stripped == "1";
 }
 
-bool ReadHexNumber(std::string_view value, uint32_t& number) {
-    constexpr std::size_t kMaxDigits = 8;
-    std::string digits;
-    bool sawDigit = false;
-    bool leading = true;
-    for (char c : value) {
-        if (c == 'h' || c == 'H') continue;
-        if (leading && (c == '0' || c == 'x' || c == 'X')) {
-            sawDigit = sawDigit || c == '0';
-            continue;
-        }
-        leading = false;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        digits += c;
-    }
-    if (digits.size() > kMaxDigits || (!sawDigit && digits.empty())) return false;
-    uint32_t result = 0;
+namespace {
+
+bool HasHexPrefix(std::string_view text) {
+    return text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+bool HasHexSuffix(std::string_view text) {
+    return !text.empty() && (text.back() == 'h' || text.back() == 'H');
+}
+
+// All of digits read in base (10 or 16); false for none, a stray character or an overflow.
+bool ReadDigits(std::string_view digits, uint32_t base, uint32_t& number) {
+    if (digits.empty()) return false;
+    uint64_t value = 0;
     for (char c : digits) {
-        const int nibble = std::isdigit(static_cast<unsigned char>(c))
-                               ? c - '0'
-                               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-        result = (result << 4) | static_cast<uint32_t>(nibble);
+        const auto u = static_cast<unsigned char>(c);
+        uint32_t digit = 0;
+        if (std::isdigit(u)) {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (base == 16 && std::isxdigit(u)) {
+            digit = static_cast<uint32_t>(std::tolower(u) - 'a' + 10);
+        } else {
+            return false;
+        }
+        value = value * base + digit;
+        if (value > std::numeric_limits<uint32_t>::max()) return false;
     }
-    number = result;
+    number = static_cast<uint32_t>(value);
     return true;
+}
+
+}  // namespace
+
+bool ReadHex(std::string_view value, uint32_t& number) {
+    const std::string text = StripBlanks(value);
+    std::string_view digits = text;
+    if (HasHexPrefix(digits)) digits.remove_prefix(2);
+    if (HasHexSuffix(digits)) digits.remove_suffix(1);
+    return ReadDigits(digits, 16, number);
+}
+
+bool ReadNumber(std::string_view value, uint32_t& number) {
+    const std::string text = StripBlanks(value);
+    if (HasHexPrefix(text) || HasHexSuffix(text)) return ReadHex(text, number);
+    return ReadDigits(text, 10, number);
 }
 
 }  // namespace diagbridge

@@ -32,9 +32,13 @@ int32_t ReadDecimal(std::string_view value);
 // A switch key (TRACE, PROGRESS, STATUS, ...): on only for the value 1.
 bool ReadSwitch(std::string_view value);
 
-// A hexadecimal number written as "0x18DA03F1h", "18DA03F1h" or "0x33": leading "0" and "x"
-// characters and every "h" are dropped, the rest must be at most eight hex digits (either
-// case). False, with number untouched, when there is no digit at all or anything else.
-bool ReadHexNumber(std::string_view value, uint32_t& number);
+// An unsigned number in hexadecimal with an optional "0x" prefix and "h" suffix ("0x33h",
+// "33h", "0x33", "33"); blanks are ignored. False, number untouched, for no digits, any
+// other character or a value above 0xFFFFFFFF.
+bool ReadHex(std::string_view value, uint32_t& number);
+
+// An unsigned number in decimal ("51"), or in hexadecimal when it carries a "0x" prefix or
+// an "h" suffix; otherwise as ReadHex.
+bool ReadNumber(std::string_view value, uint32_t& number);
 
 }  // namespace diagbridge
