@@ -165,7 +165,7 @@ int32_t CEcuUdsModel::SetParameter(const std::string& key, const std::string& ra
     } else if (key.rfind("TIMEOUT_", 0) == 0) {
         return SetTimeout(key, value);
     } else {
-        return SetPermission(key, value);
+        return SetPermission(key, value);  // the last candidates; -3 for any other key
     }
     return kResultOk;
 }

@@ -61,6 +61,17 @@ class CEcuUdsModel : public CEcu {
     std::string GetParameterString() override;
     // 0, or -3 for another keyword or a key SetParameter rejects.
     int32_t ParseParameterString(const std::string& text) override;
+    // Keys (blanks removed from the value; an empty key is accepted):
+    //   ECU_TESTER_PHYSICAL  "<ECU field>,<TESTER field>", hex with optional "0x"/"h", at most
+    //                        0x1FFFFFFF; a missing part keeps its value
+    //   TESTER_FUNCTIONAL or ECU_FUNCTIONAL (by family)  the functional identifier, hex
+    //   REBOOT (>= 0), USEFILLBYTE (non-zero: 1), FILLBYTE (0..255), TESTERPRESENT (keep-alive
+    //   mode 0..2), TIMEOUT_SERVICESINGLEREQUEST/UPLOAD/DOWNLOAD/JOB (ms, >= 1): decimal
+    //   SERVICESINGLEREQUEST/UPLOAD/DOWNLOAD/JOB  permission: "0" off, any other value on
+    //   SERVICEDOWNLOAD_COMPLETE_SEQUENCE  "1" on, anything else off
+    //   USER  the user of uploads and fingerprints (empty: the login name)
+    //   UPLOADSID  comma-separated requests with "_" for blanks, at most 255
+    //   UPLOADDTC  hex status mask, at most 0xFF
     // 0, or -3 for an unknown key or a value out of its range (nothing changes then).
     int32_t SetParameter(const std::string& key, const std::string& value) override;
     // -7 without a communication object, else the connect result of the UDS stack.
