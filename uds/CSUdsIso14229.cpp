@@ -254,11 +254,11 @@ void CSUdsIso14229::ApplyEvoBusWorkaround(CEcu& ecu) {
 
 // ---------------------------------------------------------------- diagnostic access
 
-int32_t CSUdsIso14229::SelectAccess(int32_t index) {
+int32_t CSUdsIso14229::SelectAccess(int32_t index, bool requireEnabled) {
     CEcu* ecu = AttachedEcu();
     if (ecu == nullptr) return kResultFailure;
     const AccessStep* step = ecu->Access(index);
-    if (step == nullptr || !step->enabled) return kNoSuchAccess;
+    if (step == nullptr || (requireEnabled && !step->enabled)) return kNoSuchAccess;
     selectedAccess_ = *step;
     return kResultOk;
 }

@@ -69,7 +69,9 @@ class CSUdsIso14229 : public CSoftwareInterface {
   private:
     CHUdsIso14229* Hardware() const;
     // Access steps.
-    int32_t SelectAccess(int32_t index);
+    // Copies table entry index into the selected step. The client may only choose enabled
+    // entries; the services' own session-only steps may use a disabled one.
+    int32_t SelectAccess(int32_t index, bool requireEnabled = true);
     int32_t RunSession();
     int32_t RunSecurityAccess();
     int32_t RunFingerprint();

@@ -161,7 +161,7 @@ int32_t CSUdsIso14229::MainProgramming(const ServiceOrder& order) {
     }
     RaiseProgress(2, 0, Text("ServiceDownload: Convert hexdata -> [ %d Bytes ]", total));
     RaiseProgress(2, 0, "ServiceDownload: Set Session (1) whitout SAV");
-    if (SelectAccess(kSessionAccess) != kResultOk || RunSession() != kResultOk) {
+    if (SelectAccess(kSessionAccess, false) != kResultOk || RunSession() != kResultOk) {
         RaiseProgress(2, 0, "ServiceUpload: Set Session (1) without SAV failed");
         return kAccessFailed;
     }

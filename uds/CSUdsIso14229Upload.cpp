@@ -121,7 +121,7 @@ int32_t CSUdsIso14229::ServiceUpload(ServiceOrder order) {
 }
 
 int32_t CSUdsIso14229::UploadShortForm(CEcu& ecu, const ServiceOrder& order) {
-    if (SelectAccess(kExtendedAccess) != kResultOk || RunSession() != kResultOk) {
+    if (SelectAccess(kExtendedAccess, false) != kResultOk || RunSession() != kResultOk) {
         RaiseProgress(2, 0, "ServiceUpload: Set Extended Session failed");
         return kAccessFailed;
     }

@@ -421,3 +421,27 @@ TEST(UdsDownloadTest, PreAndPostProgrammingAreFunctional) {
 
 }  // namespace
 }  // namespace diagbridge
+
+namespace diagbridge {
+namespace {
+
+TEST(UdsDownloadTest, TheSessionStepNeedsNoEnabledEntry) {
+    testing::UdsStackFixture fixture([](const std::string& request) {
+        if (request.rfind("34 00 33", 0) == 0) return std::string("74 20 00 82");
+        if (request.rfind("31 01 FF 01", 0) == 0) return std::string("71 01 FF 01 00");
+        return testing::PositiveEcho(request);
+    });
+    fixture.ecu->Access(1)->enabled = false;  // OEM variants keep the session entry closed
+    ASSERT_EQ(fixture.CreateAndConnect(), 0);
+    fixture.sent.clear();
+    EXPECT_EQ(fixture.Run(kCommandDownload,
+                          [](ServiceOrder& o) { o.hexText = ":0400000001020304F2|:00000001FF"; }),
+              0);
+    EXPECT_EQ(fixture.Requests().front(), "10 01");
+    EXPECT_EQ(
+        fixture.Run(kCommandSetDiagnosticAccess, [](ServiceOrder& o) { o.predefinedSession = 1; }),
+        CSUdsIso14229::kNoSuchAccess);
+}
+
+}  // namespace
+}  // namespace diagbridge
