@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,9 +35,58 @@ struct ServiceTimeouts {
     }
 };
 
-// KWP2000 part: addresses, timing and time-outs of the K-line stack.
+// One tester/ECU address pair that the KWP2000 ECU search tries.
+struct KwpAddressEntry {
+    uint8_t testerAddress = 0xFA;
+    uint8_t ecuAddress = 0x18;
+    int32_t found = 0;            // 1 when the ECU answered under this pair
+    std::string hardwareVersion;  // text of the answer to 1A 93 under this pair
+    std::string hardwareNumber;   // text of the answer to 1A 92 under this pair
+};
+
+// A download area of a KWP2000 model: 24-bit address and size, data-format byte.
+struct KwpDownloadArea {
+    uint32_t address = 0xFFFFFF;
+    uint8_t format = 0xFF;
+    uint32_t size = 0xFFFFFF;
+};
+
+// KWP2000 part: addresses, timing and time-outs of the K-line stack, and what its services
+// need of the model.
 struct KwpParameterBlock {
+    static constexpr std::size_t kMaxAddressEntries = 256;
+    static constexpr std::size_t kOemCount = 16;
+
+    std::array<KwpAddressEntry, kMaxAddressEntries> addressTable{};
+    int32_t addressCount = 1;  // entries in use
+    uint8_t ecuAddress = 0x18;
+    uint8_t testerAddress = 0xFA;
+    int32_t foundEntry = 0;
+    // Tester address per OEM id; values from 0xF0 replace the tester address at access.
+    std::array<uint8_t, kOemCount> oemTesterAddress{0xFA, 0xF0, 0xFA, 0xFA, 0xFA, 0xFA,
+                                                    0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA,
+                                                    0xFA, 0xFA, 0xFA, 0xFA};
+    // Timing parameters in ms.
+    int32_t p2min = 5;
+    int32_t p2max = 50;
+    int32_t p3min = 0;
+    int32_t p3max = 5000;
+    int32_t p4min = 0;
+
+    KwpDownloadArea swDownloadArea;
+    KwpDownloadArea dsDownloadArea{0x405E00, 0xFF, 0xFFFFFF};
+    bool framLayoutAvailable = true;  // the model answers 21 01 with its FRAM layout
+    uint32_t framAddress = 0x400180;
+    uint32_t framSize = 0xFE80;
+    bool upgradeStatusSupported = false;  // the model reports its upgrade status by 21 03
+
+    uint8_t memoryMapIdentifier = 0x02;  // local identifier of the memory map (21 nn)
+    int32_t memoryPieceSize = 640;       // only the low 8 bits count
+    std::string dtcStatus = "00";        // status text of the 18 request
+    std::vector<std::string> sidRequests;  // free requests, "_" in place of blanks
+
     ServiceTimeouts timeouts;
+    bool scanAllAddresses = false;  // false: the search stops at the first answer
 };
 
 // One entry of a UDS model's identification table for uploads.
