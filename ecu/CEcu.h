@@ -7,7 +7,6 @@
 
 #include "ecu/AccessStep.h"
 #include "ecu/EcuParameterBlock.h"
-#include "engine/ByteBuffer.h"
 #include "engine/ServiceOrder.h"
 
 namespace diagbridge {
@@ -26,16 +25,6 @@ struct UploadData {
     std::array<std::string, kTableSize> identTable;
     std::array<std::string, kTableSize> eventTable;
     std::vector<std::string> memoryLines;  // memory read by an upload, one response a line
-    // KWP2000 upload: identification values, event-memory answers, SID lines, upload date.
-    struct IdentValue {
-        uint8_t option = 0;
-        std::string value;
-        bool valid = false;
-    };
-    std::vector<IdentValue> identValues;
-    std::vector<ShortByteBuffer> events;
-    std::vector<std::string> sidLines;  // "SID_%s= %s|"
-    std::string uploadDate;             // "%Y-%m-%d"
 };
 
 // One controller model on one communication object. The model holds addresses, timing,

@@ -35,58 +35,73 @@ struct ServiceTimeouts {
     }
 };
 
-// One tester/ECU address pair that the KWP2000 ECU search tries.
+// One tester/ECU address pair the KWP2000 connect tries, with what it learnt there.
 struct KwpAddressEntry {
-    uint8_t testerAddress = 0xFA;
-    uint8_t ecuAddress = 0x18;
-    int32_t found = 0;            // 1 when the ECU answered under this pair
-    std::string hardwareVersion;  // text of the answer to 1A 93 under this pair
-    std::string hardwareNumber;   // text of the answer to 1A 92 under this pair
+    uint8_t testerAddress = 0;
+    uint8_t ecuAddress = 0;
+    int32_t found = 0;            // 1 once the ECU answered under this pair
+    std::string hardwareVersion;  // answer text of 1A 93 under this pair
+    std::string hardwareNumber;   // answer text of 1A 92 under this pair
 };
 
-// A download area of a KWP2000 model: 24-bit address and size, data-format byte.
+// A download target of RequestDownload (34): 24-bit address and size, data-format byte.
 struct KwpDownloadArea {
     uint32_t address = 0xFFFFFF;
     uint8_t format = 0xFF;
     uint32_t size = 0xFFFFFF;
 };
 
-// KWP2000 part: addresses, timing and time-outs of the K-line stack, and what its services
-// need of the model.
+// KWP2000 part: addresses, timing and time-outs of the K-line stack, and what its upload
+// and download need of the model.
 struct KwpParameterBlock {
-    static constexpr std::size_t kMaxAddressEntries = 256;
-    static constexpr std::size_t kOemCount = 16;
+    static constexpr std::size_t kAddressTableSize = 256;
+    static constexpr std::size_t kOemTableSize = 16;
+    static constexpr std::size_t kMaxSidRequests = 255;
 
-    std::array<KwpAddressEntry, kMaxAddressEntries> addressTable{};
-    int32_t addressCount = 1;  // entries in use
-    uint8_t ecuAddress = 0x18;
-    uint8_t testerAddress = 0xFA;
-    int32_t foundEntry = 0;
-    // Tester address per OEM id; values from 0xF0 replace the tester address at access.
-    std::array<uint8_t, kOemCount> oemTesterAddress{0xFA, 0xF0, 0xFA, 0xFA, 0xFA, 0xFA,
-                                                    0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA,
-                                                    0xFA, 0xFA, 0xFA, 0xFA};
-    // Timing parameters in ms.
-    int32_t p2min = 5;
-    int32_t p2max = 50;
-    int32_t p3min = 0;
-    int32_t p3max = 5000;
-    int32_t p4min = 0;
+    std::array<KwpAddressEntry, kAddressTableSize> addressTable;
+    int32_t addressCount = 0;  // entries 0..addressCount-1 are tried at connect
+    uint8_t ecuAddress = 0;    // the pair in use; overwritten by the ECU search
+    uint8_t testerAddress = 0;
+    int32_t foundEntry = 0;  // index of the entry the ECU answered under
 
-    KwpDownloadArea swDownloadArea;
-    KwpDownloadArea dsDownloadArea{0x405E00, 0xFF, 0xFFFFFF};
-    bool framLayoutAvailable = true;  // the model answers 21 01 with its FRAM layout
-    uint32_t framAddress = 0x400180;
-    uint32_t framSize = 0xFE80;
-    bool upgradeStatusSupported = false;  // the model reports its upgrade status by 21 03
+    // Tester address per OEM id for the diagnostic access; below 0xF0 keeps the current one.
+    std::array<uint8_t, kOemTableSize> oemTesterAddress{};
 
-    uint8_t memoryMapIdentifier = 0x02;  // local identifier of the memory map (21 nn)
-    int32_t memoryPieceSize = 640;       // only the low 8 bits count
-    std::string dtcStatus = "00";        // status text of the 18 request
-    std::vector<std::string> sidRequests;  // free requests, "_" in place of blanks
+    // Timing wishes (ms) of the access-timing-parameter service.
+    int32_t p2Min = 0;
+    int32_t p2Max = 0;
+    int32_t p3Min = 0;
+    int32_t p3Max = 0;
+    int32_t p4Min = 0;
 
     ServiceTimeouts timeouts;
-    bool scanAllAddresses = false;  // false: the search stops at the first answer
+
+    KwpDownloadArea swDownloadArea;
+    KwpDownloadArea dsDownloadArea;
+    bool framAvailable = false;           // the ECU reports its FRAM layout on 21 01
+    bool upgradeStatusSupported = false;  // the ECU reports its upgrade state on 21 03
+    uint32_t framAddress = 0;
+    uint32_t framSize = 0;
+
+    // Memory upload: the area the model expects, the local identifier of the ECU's memory
+    // map (21 nn) and the piece size of each read (only its low 8 bits count).
+    uint32_t uploadStart = 0;
+    uint32_t uploadLength = 0;
+    int32_t uploadPiece = 0;
+    uint8_t memoryMapIdentifier = 0x01;
+    std::string dtcStatusText = "02";  // status byte of the event-memory read (18 ss FF FF)
+    // Free requests of the upload, written with "_" for the blanks ("1A_80").
+    std::vector<std::string> sidRequests;
+
+    bool scanAllAddresses = false;  // true: try every pair on every adapter
+
+    // The tester address for oemId; 0 (keep the current one) outside the table.
+    uint8_t OemTester(int32_t oemId) const {
+        if (oemId < 0 || static_cast<std::size_t>(oemId) >= kOemTableSize) return 0;
+        return oemTesterAddress[static_cast<std::size_t>(oemId)];
+    }
+    // Piece length of a memory read: the low 8 bits of uploadPiece (640 gives 128).
+    uint8_t UploadPieceBytes() const { return static_cast<uint8_t>(uploadPiece & 0xFF); }
 };
 
 // One entry of a UDS model's identification table for uploads.
@@ -118,11 +133,11 @@ struct UdsParameterBlock {
     int32_t programmingAccess = 2;    // access step that opens programming
     bool crcInDependencyCheck = false;
 
-    int32_t uploadType = 3;            // 2 short form, 3 full form
-    uint8_t dtcStatusMask = 0xFF;      // for the 19 xx requests
-    uint32_t memoryStart = 0;          // memory area read by an upload
+    int32_t uploadType = 3;        // 2 short form, 3 full form
+    uint8_t dtcStatusMask = 0xFF;  // for the 19 xx requests
+    uint32_t memoryStart = 0;      // memory area read by an upload
     uint32_t memoryLength = 0;
-    uint32_t memoryChunk = 0x80;       // bytes per 23 request
+    uint32_t memoryChunk = 0x80;  // bytes per 23 request
     std::string identHeading = "[IdentMem]|";
     std::vector<UdsIdentEntry> identTable;
     std::vector<std::string> sidRequests;

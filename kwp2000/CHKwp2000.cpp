@@ -101,7 +101,7 @@ void CHKwp2000::RecordHit(int32_t slot, int32_t entryIndex) {
 int32_t CHKwp2000::HALDetectEcu() {
     KwpParameterBlock& kwp = configuration_.kwp;
     const int32_t entries =
-        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kMaxAddressEntries);
+        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kAddressTableSize);
     int32_t hits = 0;
     for (int32_t slot = 0; slot < static_cast<int32_t>(kMaxContainers); ++slot) {
         CDeviceContainer* container = Container(slot);

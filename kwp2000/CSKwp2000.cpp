@@ -6,6 +6,7 @@
 
 #include "ecu/CEcu.h"
 #include "engine/ParameterString.h"
+#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 #include "platform/SystemInfo.h"
 
@@ -53,7 +54,7 @@ int32_t CSKwp2000::GetServiceTimeout() {
 
 std::string CSKwp2000::GetParameterString() {
     return kKeyword +
-           KwpFormat("|RS232=%d|SAMTECUSB=%d|SKYLINK=%d|BAUDRATE=%d|TESTERPRESENT=%d",
+           FormatText("|RS232=%d|SAMTECUSB=%d|SKYLINK=%d|BAUDRATE=%d|TESTERPRESENT=%d",
                      interface_.rs232Port, interface_.samtecUsb ? 1 : 0, interface_.skyLinkPort,
                      interface_.baudrate, interface_.testerPresentMs) +
            CommonParameterString();
@@ -121,7 +122,7 @@ int32_t CSKwp2000::DataTransfer(const std::string& request, std::string& respons
         return kResultCommunication;
     }
     if (trace) {
-        RaiseTrace(0, KwpFormat("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
+        RaiseTrace(0, FormatText("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
                                 response.c_str()));
     }
     if (!check) return kResultOk;
@@ -193,11 +194,11 @@ int32_t CSKwp2000::DetectAndConnect(CEcu& ecu) {
     hardware.SetConfiguration(parameters_);
     KwpParameterBlock& kwp = parameters_.kwp;
     const int32_t entries =
-        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kMaxAddressEntries);
+        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kAddressTableSize);
     std::string list;
     for (int32_t i = 0; i < entries; ++i) {
         const KwpAddressEntry& entry = kwp.addressTable[static_cast<std::size_t>(i)];
-        list += KwpFormat("[0x%2Xh, 0x%2Xh],", entry.testerAddress, entry.ecuAddress);
+        list += FormatText("[0x%2Xh, 0x%2Xh],", entry.testerAddress, entry.ecuAddress);
     }
     RaiseProgress(0, 30, "ServiceConnectToObject: Scan Device: " + list);
     if (hardware.HALDetectEcu() < 0) {
@@ -210,18 +211,18 @@ int32_t CSKwp2000::DetectAndConnect(CEcu& ecu) {
         const KwpAddressEntry& entry = kwp.addressTable[static_cast<std::size_t>(i)];
         if (entry.found != 1) continue;
         RaiseProgress(0, 40,
-                      KwpFormat("ServiceConnectToObject: ECU %s found at: [0x%2Xh, 0x%2Xh]",
+                      FormatText("ServiceConnectToObject: ECU %s found at: [0x%2Xh, 0x%2Xh]",
                                 entry.hardwareVersion.c_str(), entry.ecuAddress,
                                 entry.testerAddress));
     }
     if (hardware.HALConnect() < 0) {
         RaiseProgress(0, 60,
-                      KwpFormat("ServiceConnectToObject: Connection failed to ECU: [0x%2Xh, 0x%2Xh]",
+                      FormatText("ServiceConnectToObject: Connection failed to ECU: [0x%2Xh, 0x%2Xh]",
                                 kwp.ecuAddress, kwp.testerAddress));
         return kResultCommunication;
     }
     RaiseProgress(0, 70,
-                  KwpFormat("ServiceConnectToObject: Connected to ECU: [0x%2Xh, 0x%2Xh]",
+                  FormatText("ServiceConnectToObject: Connected to ECU: [0x%2Xh, 0x%2Xh]",
                             kwp.ecuAddress, kwp.testerAddress));
     if (!ecu.MatchObjectType(ReadEcuIdent(kHardwareVersionOption))) {
         RaiseProgress(0, 90, "ServiceConnectToObject: IdentCheck failed");

@@ -12,6 +12,8 @@
 namespace diagbridge {
 
 class CEcu;
+class CEcuKwp2000;
+struct KwpUploadValues;
 
 // The KWP2000 communication object ("KWP2000") on the K-line adapters: ECU search and
 // connect with ident check, keep-alive between services, diagnostic session with security
@@ -85,11 +87,14 @@ class CSKwp2000 : public CSoftwareInterface {
     int32_t SendKey(CEcu& ecu, uint8_t mode, const std::vector<uint8_t>& seedAnswer);
     int32_t AccessTimingParameters();
     // Upload.
-    void PrepareUploadHeader(CEcu& ecu);
-    int32_t UploadMemory(CEcu& ecu);
-    int32_t UploadIdent(CEcu& ecu);
-    int32_t UploadEvents(CEcu& ecu);
-    int32_t UploadSid(CEcu& ecu);
+    void PrepareUploadHeader(CEcuKwp2000& ecu);
+    int32_t UploadMemory(CEcuKwp2000& ecu);
+    // One identification read kept as a value (invalid when refused); negative only when
+    // the line failed.
+    int32_t ReadIdentValue(const std::string& request, uint8_t option, KwpUploadValues& upload);
+    int32_t UploadIdent(CEcuKwp2000& ecu);
+    int32_t UploadEvents(CEcuKwp2000& ecu);
+    int32_t UploadSid(CEcuKwp2000& ecu);
     std::string ConfigurationText(CEcu& ecu) const;
     // Download.
     int32_t DetermineType(const ServiceOrder& order, int32_t& type, uint32_t& start);

@@ -5,6 +5,7 @@
 
 #include "ecu/CEcu.h"
 #include "kwp2000/CSKwp2000.h"
+#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 #include "kwp2000/KwpTiming.h"
 
@@ -68,21 +69,21 @@ int32_t CSKwp2000::ServiceSetDiagnosticAccess(ServiceOrder order) {
     const KwpParameterBlock& kwp = parameters_.kwp;
     if (order.specialTiming) {
         RaiseProgress(0, 10, "ServiceSetDiagnosticAccess: ReInit Device KWP2000 Timing");
-        HardwareInterface()->HALSetTiming(kwp.p2min, kwp.p2max, kwp.p3min, kwp.p3max, kwp.p4min);
+        HardwareInterface()->HALSetTiming(kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min);
     }
     const int32_t baudrateId = BaudrateId(order.baudrate);
     RaiseProgress(0, 20,
-                  KwpFormat("ServiceSetDiagnosticAccess: InitOEMAccess[OEMID: %d]", order.oemId));
+                  FormatText("ServiceSetDiagnosticAccess: InitOEMAccess[OEMID: %d]", order.oemId));
     int32_t result = InitOemAccess(order.oemId);
     if (result < 0) return result;
     const auto mode = static_cast<uint8_t>(order.diagnosticMode);
     RaiseProgress(0, 40,
-                  KwpFormat("ServiceSetDiagnosticAccess: SetDiagnosticSession[DiagMode: "
+                  FormatText("ServiceSetDiagnosticAccess: SetDiagnosticSession[DiagMode: "
                             "%X,BaudrateId: %d, Baudrate: %d]",
                             mode, baudrateId, order.baudrate));
     result = SetDiagnosticSession(mode, order.baudrate);
     if (result < 0) return result;
-    RaiseProgress(0, 60, KwpFormat("ServiceSetDiagnosticAccess: SetSecurityAccess:[DiagMode %x]",
+    RaiseProgress(0, 60, FormatText("ServiceSetDiagnosticAccess: SetSecurityAccess:[DiagMode %x]",
                                    mode));
     result = SetSecurityAccess(mode);
     if (result >= 0 && order.specialTiming) {
@@ -94,7 +95,7 @@ int32_t CSKwp2000::ServiceSetDiagnosticAccess(ServiceOrder order) {
 }
 
 int32_t CSKwp2000::InitOemAccess(int32_t oemId) {
-    if (oemId < 0 || oemId >= static_cast<int32_t>(KwpParameterBlock::kOemCount)) {
+    if (oemId < 0 || oemId >= static_cast<int32_t>(KwpParameterBlock::kOemTableSize)) {
         return kResultBadParameter;
     }
     KwpParameterBlock& kwp = parameters_.kwp;
@@ -111,12 +112,12 @@ int32_t CSKwp2000::SetDiagnosticSession(uint8_t mode, int32_t baudrate) {
     const int32_t id = HardwareInterface()->HALAdjustBaudrateId(BaudrateId(baudrate));
     std::string request;
     if (id == 0) {
-        request = KwpFormat("%02X %02X", 0x10, mode);
+        request = FormatText("%02X %02X", 0x10, mode);
     } else if (id < kOwnBaudrateId) {
-        request = KwpFormat("%02X %02X %02X", 0x10, mode, static_cast<unsigned>(id));
+        request = FormatText("%02X %02X %02X", 0x10, mode, static_cast<unsigned>(id));
     } else {
         const auto baud = static_cast<uint32_t>(baudrate);
-        request = KwpFormat("%02X %02X %02X %02X %02X %02X", 0x10, mode, kOwnBaudrateId,
+        request = FormatText("%02X %02X %02X %02X %02X %02X", 0x10, mode, kOwnBaudrateId,
                             (baud >> 16) & 0xFF, (baud >> 8) & 0xFF, baud & 0xFF);
     }
     std::string response;
@@ -144,7 +145,8 @@ int32_t CSKwp2000::SetSecurityAccess(uint8_t mode) {
 
 int32_t CSKwp2000::SendKey(CEcu& ecu, uint8_t mode, const std::vector<uint8_t>& seedAnswer) {
     const int32_t seed = seedAnswer[2] * 256 + seedAnswer[3];
-    const std::string keyRequest = ecu.GetKeyRequest(seed, mode);
+    // The KWP2000 models take the diagnostic mode first, then the seed.
+    const std::string keyRequest = ecu.GetKeyRequest(mode, seed);
     if (keyRequest.empty()) return kResultFailure;
     std::string response;
     const int32_t result = DataTransfer(keyRequest, response, false, true);
@@ -157,7 +159,7 @@ int32_t CSKwp2000::SendKey(CEcu& ecu, uint8_t mode, const std::vector<uint8_t>& 
 int32_t CSKwp2000::AccessTimingParameters() {
     const KwpParameterBlock& kwp = parameters_.kwp;
     const std::array<int32_t, KwpTimingTables::kParameterCount> wishes = {
-        kwp.p2min, kwp.p2max, kwp.p3min, kwp.p3max, kwp.p4min};
+        kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min};
     std::string response;
     int32_t result = DataTransfer("83 00", response, true, true);
     if (result < 0) return result;
@@ -174,7 +176,7 @@ int32_t CSKwp2000::AccessTimingParameters() {
                                     : std::min(wishes[p], limit);
         codes[p] = tables.Encode(parameter, clamped);
     }
-    result = DataTransfer(KwpFormat("%02X %02X %02X %02X %02X %02X %02X", 0x83, 0x03, codes[0],
+    result = DataTransfer(FormatText("%02X %02X %02X %02X %02X %02X %02X", 0x83, 0x03, codes[0],
                                     codes[1], codes[2], codes[3], codes[4]),
                           response, true, true);
     if (result < 0) return result;

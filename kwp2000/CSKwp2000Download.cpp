@@ -7,6 +7,7 @@
 #include "engine/CConvert.h"
 #include "engine/ParameterString.h"
 #include "kwp2000/CSKwp2000.h"
+#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 
 namespace diagbridge {
@@ -117,9 +118,9 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     int32_t result = DetermineType(order, type, start);
     if (result < 0) return result;
     const bool withPath = !order.hexFilePath.empty();
-    RaiseProgress(0, 10, withPath ? KwpFormat(TypeText(type, true), order.hexFilePath.c_str())
+    RaiseProgress(0, 10, withPath ? FormatText(TypeText(type, true), order.hexFilePath.c_str())
                                   : std::string(TypeText(type, false)));
-    RaiseProgress(0, 15, KwpFormat("ServiceDownload: Parse Hex Data: %d ms",
+    RaiseProgress(0, 15, FormatText("ServiceDownload: Parse Hex Data: %d ms",
                                    static_cast<int>(parseMs)));
 
     const KwpParameterBlock& kwp = parameters_.kwp;
@@ -127,7 +128,7 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     if (type == kFram) area = {start, kFramFormat, kFramSize};
     std::string response;
     RaiseProgress(0, 20, "ServiceDownload: Initialise Download Process");
-    result = DataTransfer(KwpFormat("%02X %02X %02X %02X %02X %02X %02X %02X", 0x34,
+    result = DataTransfer(FormatText("%02X %02X %02X %02X %02X %02X %02X %02X", 0x34,
                                     (area.address >> 16) & 0xFF, (area.address >> 8) & 0xFF,
                                     area.address & 0xFF, area.format, (area.size >> 16) & 0xFF,
                                     (area.size >> 8) & 0xFF, area.size & 0xFF),
@@ -138,13 +139,13 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     }
     if ((result = SendRecords()) < 0) return result;
     RaiseProgress(0, 80, "ServiceDownload: data transfer exit");
-    if (DataTransfer(KwpFormat("%02X", 0x37), response, true, true) < 0) {
+    if (DataTransfer(FormatText("%02X", 0x37), response, true, true) < 0) {
         RaiseProgress(0, 80, "ServiceDownload: Transfer exit failed");
         return kTransferExitFailed;
     }
     if ((result = StampProgrammingDate()) < 0) return result;
     RaiseProgress(0, 90,
-                  KwpFormat("ServiceDownload: data transfer finished: %3.3f min",
+                  FormatText("ServiceDownload: data transfer finished: %3.3f min",
                             platform::ElapsedMs(started, clock.TickMs()) / 60000.0));
     WaitUpgradeStatus(type);
     RaiseProgress(0, 100, "ServiceDownload: finished");
@@ -181,13 +182,13 @@ int32_t CSKwp2000::DetectType(const std::string& hexText, int32_t& type, uint32_
     start = range.start;
     uint32_t framStart = 0;
     uint32_t framEnd = 0;
-    if (parameters_.kwp.framLayoutAvailable && ReadFramLayout(framStart, framEnd) &&
+    if (parameters_.kwp.framAvailable && ReadFramLayout(framStart, framEnd) &&
         range.start >= framStart && range.end <= framEnd) {
         type = kFram;
     } else {
         type = ClassifyRange(range.start, range.end);
     }
-    RaiseProgress(0, 10, KwpFormat("ServiceDownload: Auto detected HexFile Type: %d", type));
+    RaiseProgress(0, 10, FormatText("ServiceDownload: Auto detected HexFile Type: %d", type));
     return kResultOk;
 }
 
@@ -240,9 +241,9 @@ int32_t CSKwp2000::SendRecords() {
         if (percent != lastPercent) {
             lastPercent = percent;
             RaiseProgress(0, static_cast<int16_t>(20 + percent * 6 / 10),
-                          KwpFormat("ServiceDownload: Data transfer %d %%", percent));
+                          FormatText("ServiceDownload: Data transfer %d %%", percent));
         }
-        if (DataTransfer(KwpFormat("%02X %s", 0x36, records_[i].c_str()), response, true, true) <
+        if (DataTransfer(FormatText("%02X %s", 0x36, records_[i].c_str()), response, true, true) <
             0) {
             RaiseProgress(0, 80, "ServiceDownload: TransferData failed");
             return kTransferDataFailed;
@@ -250,13 +251,13 @@ int32_t CSKwp2000::SendRecords() {
     }
     RaiseProgress(0, 80, "ServiceDownload: data transfer finished");
     if (!PauseMs(kEndRecordPauseMs)) return kResultTimeout;
-    return DataTransfer(KwpFormat("%02X %s", 0x36, kEndRecord), response, true, true);
+    return DataTransfer(FormatText("%02X %s", 0x36, kEndRecord), response, true, true);
 }
 
 int32_t CSKwp2000::StampProgrammingDate() {
     RaiseProgress(0, 85, "ServiceDownload: read programming date");
     std::string response;
-    const int32_t result = DataTransfer(KwpFormat("%02X %02X", 0x1A, 0x8F), response, true, true);
+    const int32_t result = DataTransfer(FormatText("%02X %02X", 0x1A, 0x8F), response, true, true);
     const std::vector<uint8_t> old = KwpBytes(response);
     if (result < 0 || old.size() < kDateTailOffset) {
         RaiseProgress(0, 85, "ServiceDownload: read programming date failed");
@@ -272,9 +273,9 @@ int32_t CSKwp2000::StampProgrammingDate() {
         RaiseProgress(0, 88, "ServiceDownload: write programming date failed");
         return kDateWriteFailed;
     }
-    std::string request = KwpFormat("%02X %02X %02d %02d %02d %02d", 0x3B, 0x8F, year / 100,
+    std::string request = FormatText("%02X %02X %02d %02d %02d %02d", 0x3B, 0x8F, year / 100,
                                     year % 100, month, day);
-    for (std::size_t i = kDateTailOffset; i < old.size(); ++i) request += KwpFormat(" %02X", old[i]);
+    for (std::size_t i = kDateTailOffset; i < old.size(); ++i) request += FormatText(" %02X", old[i]);
     if (DataTransfer(request, response, true, true) < 0) {
         RaiseProgress(0, 88, "ServiceDownload: write programming date failed");
         return kDateWriteFailed;
@@ -351,20 +352,20 @@ void CSKwp2000::PollUpgradeStatus() {
         const uint8_t state = answer[2];
         if (answer[3] <= kMaxPercent) percent = answer[3];
         const auto shown = static_cast<int16_t>(percent);
-        RaiseProgress(1, shown, KwpFormat("Upgrade status: %d %d %%", state, percent));
+        RaiseProgress(1, shown, FormatText("Upgrade status: %d %d %%", state, percent));
         if (state == kIdle) {
             RaiseProgress(1, shown, "Upgrade status: Idle");
         } else if (state == kBusy) {
-            RaiseProgress(1, shown, KwpFormat("Upgrade status Busy: %d %%", percent));
+            RaiseProgress(1, shown, FormatText("Upgrade status Busy: %d %%", percent));
         } else if (state == kOk) {
             while (platform::ElapsedMs(started, clock.TickMs()) < kFinishWaitMs) {
                 RaiseProgress(1, shown, "Upgrade status Please wait a little..");
                 if (!PauseMs(kFinishStepMs)) return;
             }
-            RaiseProgress(1, 100, KwpFormat("Upgrade status: Ok %d %%", percent));
+            RaiseProgress(1, 100, FormatText("Upgrade status: Ok %d %%", percent));
             return;
         } else if (state == kFailed) {
-            RaiseProgress(1, 100, KwpFormat("Upgrade status: failed %d %%", percent));
+            RaiseProgress(1, 100, FormatText("Upgrade status: failed %d %%", percent));
             return;
         }
     }

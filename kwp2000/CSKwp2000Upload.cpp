@@ -1,9 +1,10 @@
 // Identification and upload services of the KWP2000 communication object.
 #include <algorithm>
 
-#include "ecu/CEcu.h"
+#include "ecu/CEcuKwp2000.h"
 #include "engine/CConvert.h"
 #include "kwp2000/CSKwp2000.h"
+#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 
 namespace diagbridge {
@@ -17,8 +18,6 @@ constexpr std::size_t kMaxNumberBytes = 4;
 constexpr uint8_t kIdentList = 0x80;
 constexpr uint8_t kFirstListedIdent = 0xA0;
 constexpr uint8_t kLastListedIdent = 0xAF;
-constexpr std::size_t kAreaBytes = 6;
-constexpr uint32_t kPieceMask = 0xFF;
 constexpr std::size_t kMemoryAnswerHeader = 1;
 constexpr std::size_t kMaxEvents = 20;
 constexpr std::size_t kEventBytes = 3;
@@ -44,7 +43,7 @@ std::string IdentValueText(const std::vector<uint8_t>& answer) {
 
 std::string DateText(const std::vector<uint8_t>& answer) {
     const uint8_t* d = answer.data() + kDataOffset;
-    return KwpFormat("%d%d%d%d-%d%d-%d%d", d[0] >> 4, d[0] & 0xF, d[1] >> 4, d[1] & 0xF,
+    return FormatText("%d%d%d%d-%d%d-%d%d", d[0] >> 4, d[0] & 0xF, d[1] >> 4, d[1] & 0xF,
                      d[2] >> 4, d[2] & 0xF, d[3] >> 4, d[3] & 0xF);
 }
 
@@ -52,7 +51,7 @@ std::string NumberText(const std::vector<uint8_t>& answer) {
     uint32_t value = 0;
     const std::size_t end = std::min(answer.size(), kDataOffset + kMaxNumberBytes);
     for (std::size_t i = kDataOffset; i < end; ++i) value = (value << 8) | answer[i];
-    return KwpFormat("%u", value);
+    return FormatText("%u", value);
 }
 }  // namespace
 
@@ -60,7 +59,7 @@ std::string NumberText(const std::vector<uint8_t>& answer) {
 
 std::string CSKwp2000::ReadEcuIdent(uint8_t option) {
     std::string response;
-    if (DataTransfer(KwpFormat("%02X %02X", 0x1A, option), response, true, true) != kResultOk) {
+    if (DataTransfer(FormatText("%02X %02X", 0x1A, option), response, true, true) != kResultOk) {
         return CEcu::kUnknownIdent;
     }
     const std::vector<uint8_t> answer = KwpBytes(response);
@@ -75,14 +74,14 @@ std::string CSKwp2000::ReadEcuIdent(uint8_t option) {
 std::string CSKwp2000::ConfigurationText(CEcu& ecu) const {
     const KwpParameterBlock& kwp = parameters_.kwp;
     const int32_t entries =
-        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kMaxAddressEntries);
+        std::clamp<int32_t>(kwp.addressCount, 0, KwpParameterBlock::kAddressTableSize);
     const std::string device = HardwareInterface() ? HardwareInterface()->HardwareText() : "";
     std::string text = "NAME=" + ecu.Ident(CEcu::kIdentObjectType) +
                        "|PROTOCOL=" + ecu.Ident(CEcu::kIdentProtocol) + "|DEVICE=" + device +
-                       KwpFormat("|NOE=%d", entries);
+                       FormatText("|NOE=%d", entries);
     for (int32_t i = 0; i < entries; ++i) {
         const KwpAddressEntry& entry = kwp.addressTable[static_cast<std::size_t>(i)];
-        text += KwpFormat("%s%d_%s%s%s%d_%s%s%s%d_%s0x%02Xh%s%d_%s0x%02Xh", "|HARDWAREID", i, "=",
+        text += FormatText("%s%d_%s%s%s%d_%s%s%s%d_%s0x%02Xh%s%d_%s0x%02Xh", "|HARDWAREID", i, "=",
                           entry.hardwareNumber.c_str(), "|HARDWAREVERSION", i, "=",
                           entry.hardwareVersion.c_str(), "|TESTER", i, "=", entry.testerAddress,
                           "|ECU", i, "=", entry.ecuAddress);
@@ -126,8 +125,8 @@ int32_t CSKwp2000::ServiceGetObjectInfo(ServiceOrder /*order*/) {
         if (item.field != kNoField) ecu->SetIdent(item.field, item.value);
     }
     const KwpParameterBlock& kwp = parameters_.kwp;
-    const std::string ecuAddress = KwpFormat("0x%Xh", kwp.ecuAddress);
-    const std::string testerAddress = KwpFormat("0x%Xh", kwp.testerAddress);
+    const std::string ecuAddress = FormatText("0x%Xh", kwp.ecuAddress);
+    const std::string testerAddress = FormatText("0x%Xh", kwp.testerAddress);
     ecu->SetIdent(CEcu::kIdentEcuAddress, ecuAddress);
     ecu->SetIdent(CEcu::kIdentTesterAddress, testerAddress);
     const std::pair<const char*, std::string> lines[] = {
@@ -145,8 +144,8 @@ int32_t CSKwp2000::ServiceGetObjectInfo(ServiceOrder /*order*/) {
         {"LOADER=", items[6].value},
         {"ECU=", ecuAddress},
         {"TESTER=", testerAddress},
-        {"TIM=", KwpFormat("%d,%d,%d,%d,%d", kwp.p2min, kwp.p2max, kwp.p3min, kwp.p3max,
-                           kwp.p4min)},
+        {"TIM=", FormatText("%d,%d,%d,%d,%d", kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max,
+                           kwp.p4Min)},
     };
     std::string text;
     for (const auto& [key, value] : lines) text += key + value + "|";
@@ -159,21 +158,21 @@ int32_t CSKwp2000::ServiceGetObjectInfo(ServiceOrder /*order*/) {
 
 int32_t CSKwp2000::ServiceUpload(ServiceOrder /*order*/) {
     RaiseProgress(0, 0, "ServiceUpload: Start");
-    CEcu* ecu = AttachedEcu();
+    auto* ecu = dynamic_cast<CEcuKwp2000*>(AttachedEcu());
     if (ecu == nullptr) return kResultFailure;
     RaiseProgress(0, 5, "ServiceUpload: Initialise Upload");
     PrepareUploadHeader(*ecu);
     RaiseProgress(0, 10, "ServiceUpload: Upload Memory");
     int32_t result = UploadMemory(*ecu);
     if (result < 0) {
-        RaiseProgress(0, 10, KwpFormat("ServiceUpload: Upload Memory Error: %d", result));
+        RaiseProgress(0, 10, FormatText("ServiceUpload: Upload Memory Error: %d", result));
         return result;
     }
     RaiseProgress(0, 60, "ServiceUpload: Upload Memory OK");
     RaiseProgress(0, 60, "ServiceUpload: Upload Ident Data");
     result = UploadIdent(*ecu);
     if (result < 0) {
-        RaiseProgress(0, 70, KwpFormat("ServiceUpload: Upload Ident Data Error: %d", result));
+        RaiseProgress(0, 70, FormatText("ServiceUpload: Upload Ident Data Error: %d", result));
         RaiseProgress(0, 100, "ServiceUpload: Finished");
         return result;
     }
@@ -181,61 +180,61 @@ int32_t CSKwp2000::ServiceUpload(ServiceOrder /*order*/) {
     RaiseProgress(0, 70, "ServiceUpload: Upload Event Data");
     result = UploadEvents(*ecu);
     if (result < 0) {
-        RaiseProgress(0, 80, KwpFormat("ServiceUpload: Upload Event Data Error: %d", result));
+        RaiseProgress(0, 80, FormatText("ServiceUpload: Upload Event Data Error: %d", result));
         RaiseProgress(0, 100, "ServiceUpload: Finished");
         return result;
     }
     RaiseProgress(0, 80, "ServiceUpload: Upload Event Data OK");
     result = UploadSid(*ecu);
     RaiseProgress(0, 90,
-                  result < 0 ? KwpFormat("ServiceUpload: Upload SID Data Error: %d", result)
+                  result < 0 ? FormatText("ServiceUpload: Upload SID Data Error: %d", result)
                              : std::string("ServiceUpload: Upload SID Data OK"));
     ecu->SetUploadText(ecu->BuildUploadText());
     RaiseProgress(0, 100, "ServiceUpload: Finished");
     return result;
 }
 
-void CSKwp2000::PrepareUploadHeader(CEcu& ecu) {
-    UploadData& upload = ecu.Upload();
-    upload.memoryLines.clear();
-    upload.identValues.clear();
-    upload.events.clear();
-    upload.sidLines.clear();
+void CSKwp2000::PrepareUploadHeader(CEcuKwp2000& ecu) {
+    KwpUploadValues& upload = ecu.KwpUpload();
+    upload.Clear();
     ecu.SetUploadText({});
-    upload.uploadDate = today_();
+    upload.date = today_ ? today_() : std::string();
     const std::pair<uint8_t, std::size_t> fields[] = {
-        {0x8E, CEcu::kIdentObject},        {0x93, CEcu::kIdentHardware},
+        {0x8E, CEcu::kIdentObject},         {0x93, CEcu::kIdentHardware},
         {0x8F, CEcu::kIdentProductionDate}, {0x95, CEcu::kIdentSoftware},
         {0xB5, CEcu::kIdentDataset},
     };
     for (const auto& [option, field] : fields) ecu.SetIdent(field, ReadEcuIdent(option));
 }
 
-int32_t CSKwp2000::UploadMemory(CEcu& ecu) {
+int32_t CSKwp2000::UploadMemory(CEcuKwp2000& ecu) {
     const KwpParameterBlock& kwp = parameters_.kwp;
-    const uint32_t piece = static_cast<uint32_t>(kwp.memoryPieceSize) & kPieceMask;
+    const uint32_t piece = kwp.UploadPieceBytes();
     if (piece == 0) return kResultBadParameter;
+    KwpUploadValues& upload = ecu.KwpUpload();
     std::string response;
     int32_t result =
-        DataTransfer(KwpFormat("%02X %02X", 0x21, kwp.memoryMapIdentifier), response, true, true);
+        DataTransfer(FormatText("%02X %02X", 0x21, kwp.memoryMapIdentifier), response, true, true);
     if (result < 0) return result;
-    const std::vector<uint8_t> map = KwpBytes(response);
-    const std::size_t areas = map.size() > kDataOffset ? (map.size() - kDataOffset) / kAreaBytes : 0;
+    if (upload.SetMemoryMap(response) < 0) return kUnexpectedResponse;
     uint64_t total = 0;
-    for (std::size_t a = 0; a < areas; ++a) total += KwpRead24(map, kDataOffset + a * kAreaBytes + 3);
+    for (const KwpMemoryArea& area : upload.memoryMap) total += area.length;
     uint64_t read = 0;
     int32_t lastPercent = -1;
-    for (std::size_t a = 0; a < areas; ++a) {
-        uint32_t address = KwpRead24(map, kDataOffset + a * kAreaBytes);
-        uint32_t left = KwpRead24(map, kDataOffset + a * kAreaBytes + 3);
+    for (const KwpMemoryArea& area : upload.memoryMap) {
+        uint32_t address = area.start;
+        uint32_t left = area.length;
         while (left > 0) {
             const uint32_t n = std::min(left, piece);
-            result = DataTransfer(KwpFormat("%02X %02X %02X %02X %02X", 0x23, (address >> 16) & 0xFF,
-                                            (address >> 8) & 0xFF, address & 0xFF, n),
+            result = DataTransfer(FormatText("%02X %02X %02X %02X %02X", 0x23,
+                                             (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+                                             address & 0xFF, n),
                                   response, true, true);
             if (result < 0) return result;
-            if (KwpBytes(response).size() < kMemoryAnswerHeader + n) return kUnexpectedResponse;
-            ecu.Upload().memoryLines.push_back(response);
+            if (KwpBytes(response).size() < kMemoryAnswerHeader + n ||
+                upload.AddMemoryAnswer(address, response) < 0) {
+                return kUnexpectedResponse;
+            }
             address += n;
             left -= n;
             read += n;
@@ -243,67 +242,83 @@ int32_t CSKwp2000::UploadMemory(CEcu& ecu) {
             if (percent != lastPercent) {
                 lastPercent = percent;
                 RaiseProgress(0, static_cast<int16_t>(10 + percent / 2),
-                              KwpFormat("Upload Memory: %d %%", percent));
+                              FormatText("Upload Memory: %d %%", percent));
             }
         }
     }
     return kResultOk;
 }
 
-int32_t CSKwp2000::UploadIdent(CEcu& ecu) {
+int32_t CSKwp2000::ReadIdentValue(const std::string& request, uint8_t option,
+                                  KwpUploadValues& upload) {
+    std::string response;
+    const int32_t read = DataTransfer(request, response, true, true);
+    if (read == kResultCommunication || read == kResultFailure || read == kResultTimeout) {
+        return read;
+    }
+    const std::vector<uint8_t> answer = KwpBytes(response);
+    KwpIdentValue value;
+    value.option = option;
+    value.valid = read == kResultOk && answer.size() > kDataOffset;
+    if (value.valid) value.value = IdentValueText(answer);
+    upload.ident.push_back(value);
+    return kResultOk;
+}
+
+int32_t CSKwp2000::UploadIdent(CEcuKwp2000& ecu) {
+    KwpUploadValues& upload = ecu.KwpUpload();
+    // A model with its own identification table reads it by local identifier.
+    for (const KwpIdentName& name : ecu.IdentNames()) {
+        const auto identifier = static_cast<uint8_t>(name.word & 0xFF);
+        const int32_t result =
+            ReadIdentValue(FormatText("%02X %02X", 0x21, identifier), identifier, upload);
+        if (result < 0) return result;
+    }
+    if (!ecu.IdentNames().empty()) return kResultOk;
     std::string response;
     const int32_t result =
-        DataTransfer(KwpFormat("%02X %02X", 0x1A, kIdentList), response, true, true);
+        DataTransfer(FormatText("%02X %02X", 0x1A, kIdentList), response, true, true);
     if (result < 0) return result;
     const std::vector<uint8_t> list = KwpBytes(response);
     for (std::size_t i = kDataOffset; i < list.size(); ++i) {
         const uint8_t option = list[i];
         if (option < kFirstListedIdent || option > kLastListedIdent) continue;
-        UploadData::IdentValue value;
-        value.option = option;
-        const int32_t read =
-            DataTransfer(KwpFormat("%02X %02X", 0x1A, option), response, true, true);
-        if (read == kResultCommunication || read == kResultFailure) return read;
-        const std::vector<uint8_t> answer = KwpBytes(response);
-        value.valid = read == kResultOk && answer.size() > kDataOffset;
-        if (value.valid) value.value = IdentValueText(answer);
-        ecu.Upload().identValues.push_back(value);
+        const int32_t read = ReadIdentValue(FormatText("%02X %02X", 0x1A, option), option, upload);
+        if (read < 0) return read;
     }
     return kResultOk;
 }
 
-int32_t CSKwp2000::UploadEvents(CEcu& ecu) {
+int32_t CSKwp2000::UploadEvents(CEcuKwp2000& ecu) {
+    KwpUploadValues& upload = ecu.KwpUpload();
     std::string response;
     int32_t result = DataTransfer(
-        KwpFormat("%02X %s %02X %02X", 0x18, parameters_.kwp.dtcStatus.c_str(), 0xFF, 0xFF),
+        FormatText("%02X %s %02X %02X", 0x18, parameters_.kwp.dtcStatusText.c_str(), 0xFF, 0xFF),
         response, true, true);
     if (result < 0) return result;
     const std::vector<uint8_t> list = KwpBytes(response);
     if (list.size() < kDataOffset) return kUnexpectedResponse;
+    upload.eventListText = response;
     const std::size_t listed = std::min<std::size_t>(list[1], kMaxEvents);
     const std::size_t present = std::min(listed, (list.size() - kDataOffset) / kEventBytes);
     for (std::size_t i = 0; i < present; ++i) {
         const std::size_t at = kDataOffset + i * kEventBytes;
-        result = DataTransfer(KwpFormat("%02X %02X %02X", 0x17, list[at], list[at + 1]), response,
-                              true, true);
+        result = DataTransfer(FormatText("%02X %02X %02X", 0x17, list[at], list[at + 1]),
+                              response, true, true);
         if (result < 0) return result;
-        const std::vector<uint8_t> answer = KwpBytes(response);
-        ShortByteBuffer event;
-        event.length = static_cast<uint16_t>(std::min(answer.size(), ShortByteBuffer::kCapacity));
-        std::copy_n(answer.begin(), event.length, event.data);
-        ecu.Upload().events.push_back(event);
+        if (upload.AddEvent(response) < 0) return kUnexpectedResponse;
     }
     return present < listed ? kUnexpectedResponse : kResultOk;
 }
 
-int32_t CSKwp2000::UploadSid(CEcu& ecu) {
+int32_t CSKwp2000::UploadSid(CEcuKwp2000& ecu) {
     for (const std::string& entry : parameters_.kwp.sidRequests) {
         std::string request = entry;
         std::replace(request.begin(), request.end(), kSidBlank, ' ');
         std::string response;
         const int32_t result = DataTransfer(request, response, true, true);
         if (result < 0) return result;
-        ecu.Upload().sidLines.push_back("SID_" + entry + "= " + response + "|");
+        ecu.KwpUpload().sidLines.push_back("SID_" + entry + "= " + response + "|");
     }
     return kResultOk;
 }

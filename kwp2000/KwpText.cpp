@@ -1,8 +1,5 @@
 #include "kwp2000/KwpText.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "engine/ByteBuffer.h"
 #include "engine/CConvert.h"
 
@@ -14,15 +11,6 @@ std::vector<uint8_t> KwpBytes(const std::string& hexText) {
     if (HexStringToBytes(hexText, bytes.data(), bytes.size(), stored) < 0) return {};
     bytes.resize(stored);
     return bytes;
-}
-
-std::string KwpFormat(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    return text;
 }
 
 uint32_t KwpRead24(const std::vector<uint8_t>& bytes, std::size_t offset) {

@@ -129,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Kwp2000Hardware, IdentTextSkipsZeroBytesAndBaudrateIdOnSkyLink) {
     SentLog sent;
     EcuParameterBlock block;
+    block.kwp.addressCount = 1;
+    block.kwp.addressTable[0] = {0xFA, 0x18, 0, {}, {}};
     KwpInterfaceSettings settings;
     settings.skyLinkPort = 2;
     CHKwp2000 hardware(block, settings,

@@ -333,11 +333,26 @@ TEST(Kwp2000Upload, CollectsMemoryIdentEventsAndSid) {
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "23 40 02 00 40"), 1);
     EXPECT_EQ(f.ecu->Ident(CEcu::kIdentProductionDate), "2024-03-07");
     EXPECT_EQ(f.ecu->UploadText(),
-              "[Date]2024-03-07|[FRAM]|" + Answer("63", 128) + "|" + Answer("63", 64) +
-                  "|[IdentMem]|IdentA0=AB|INVALID_IdentA1=|[EventMem]|5 bytes|"
-                  "6 bytes|[SID]|SID_21_05= 61 05 11|");
+              "[Date]2024-03-07|[FRAM]|4194688:128|4194816:64|[IdentMem]|IdentA0=AB|"
+              "INVALID_IdentA1=|[EventMem]|58 02 12 34 20 56 78 20|5 bytes|6 bytes|[SID]|"
+              "SID_21_05= 61 05 11|");
     EXPECT_TRUE(f.HasProgress("Upload Memory: 66 %"));
     EXPECT_TRUE(f.HasProgress("Upload Memory: 100 %"));
+}
+
+TEST(Kwp2000Upload, ModelIdentTableIsReadByLocalIdentifier) {
+    KwpStackFixture f(Quiet(Table({{"21 02", "61 02"},
+                                   {"21 87", "61 87 41 42"},
+                                   {"21 9B", "7F 21 31"},
+                                   {"18 00 FF FF", "58 00"}})));
+    f.ecu->UseIdentNames({{0x6087, "Artikelnummer"}, {0x609B, "Hardwarekennung"}});
+    ASSERT_EQ(f.CreateAndConnect(), 0);
+    f.ClearSent();
+    EXPECT_EQ(f.Run(kCommandUpload), 0);
+    const std::vector<std::string> requests = f.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "1A 80"), 0);
+    EXPECT_NE(f.ecu->UploadText().find("[IdentMem]|Ident87=AB|INVALID_Ident9B=|"),
+              std::string::npos);
 }
 
 TEST(Kwp2000Upload, ShortMemoryAnswerAndFailingSteps) {

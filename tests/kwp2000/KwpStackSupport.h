@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "devices/CDeviceContainer.h"
-#include "ecu/CEcu.h"
+#include "ecu/CEcuKwp2000.h"
 #include "kwp2000/CSKwp2000.h"
 #include "platform/Clock.h"
 #include "support/EventRecorder.h"
@@ -132,43 +132,65 @@ inline std::string KwpT60Answer(const std::string& request) {
 
 // A T60-like model: object type "T60", access 27 FD / 27 FE with key = seed XOR 0x3412, and
 // an upload text that lists what the upload collected.
-class TestKwpEcu : public CEcu {
+class TestKwpEcu : public CEcuKwp2000 {
   public:
-    explicit TestKwpEcu(CSoftwareInterface* communicationObject) : CEcu(communicationObject) {
-        SetCreated(true);
-        InitIdent("T60", "KWP2000");
+    static constexpr Layout kLayout = {"[FRAM]", "[IdentMem]", "[EventMem]", "[SID]", "", false,
+                                       false, 0x18, 0xFA};
+
+    explicit TestKwpEcu(CSoftwareInterface* communicationObject)
+        : CEcuKwp2000(communicationObject, "T60", "T60", kLayout) {
         SetPermissions(true, true, true, true);
-        parameters_.kwp.timeouts.singleRequest = 60000;
-        parameters_.kwp.timeouts.upload = 60000;
-        parameters_.kwp.timeouts.download = 60000;
+        exactObjectType_ = true;
+        KwpParameterBlock& kwp = parameters_.kwp;
+        FillAddressTable(0xFA, 0x18, 1);
+        kwp.oemTesterAddress.fill(0xFA);
+        kwp.oemTesterAddress[1] = 0xF0;
+        kwp.p2Min = 5;
+        kwp.p2Max = 50;
+        kwp.p3Min = 0;
+        kwp.p3Max = 5000;
+        kwp.p4Min = 0;
+        kwp.dsDownloadArea = {0x405E00, 0xFF, 0xFFFFFF};
+        kwp.framAvailable = true;
+        kwp.memoryMapIdentifier = 0x02;
+        kwp.uploadPiece = 640;
+        kwp.dtcStatusText = "00";
+        kwp.timeouts.singleRequest = 60000;
+        kwp.timeouts.upload = 60000;
+        kwp.timeouts.download = 60000;
     }
-    bool MatchObjectType(const std::string& objectType) override { return objectType == "T60"; }
-    std::string GetSeedRequest() override { return seedRequest; }
-    std::string GetKeyRequest(int32_t seed, int32_t /*mode*/) override {
+    std::string SeedRequestFor(int32_t /*oemId*/, int32_t /*mode*/) override {
+        return seedRequest;
+    }
+    std::string KeyRequestFor(int32_t /*oemId*/, int32_t /*mode*/, int32_t seed) override {
         const int key = (seed ^ 0x3412) & 0xFFFF;
         char text[16];
         std::snprintf(text, sizeof(text), "27 FE %02X %02X", key >> 8, key & 0xFF);
         return text;
     }
     std::string BuildUploadText() override {
-        std::string text = "[Date]" + uploadData_.uploadDate + "|[FRAM]|";
-        for (const std::string& line : uploadData_.memoryLines) text += line + "|";
+        const KwpUploadValues& upload = upload_;
+        std::string text = "[Date]" + upload.date + "|[FRAM]|";
+        for (const KwpMemoryPiece& piece : upload.memory) {
+            text += std::to_string(piece.address) + ":" + std::to_string(piece.data.size()) + "|";
+        }
         text += "[IdentMem]|";
-        for (const auto& ident : uploadData_.identValues) {
+        for (const KwpIdentValue& ident : upload.ident) {
             char head[32];
             std::snprintf(head, sizeof(head), "%sIdent%02X=", ident.valid ? "" : "INVALID_",
                           ident.option);
             text += head + ident.value + "|";
         }
-        text += "[EventMem]|";
-        for (const ShortByteBuffer& event : uploadData_.events) {
+        text += "[EventMem]|" + upload.eventListText + "|";
+        for (const ShortByteBuffer& event : upload.events) {
             text += std::to_string(event.length) + " bytes|";
         }
         text += "[SID]|";
-        for (const std::string& line : uploadData_.sidLines) text += line;
+        for (const std::string& line : upload.sidLines) text += line;
         return text;
     }
-    int32_t Connect() override { return ConnectThroughCommunicationObject(); }
+    // Reads its identification by local identifier, as the models with a table do.
+    void UseIdentNames(std::vector<KwpIdentName> names) { identNames_ = std::move(names); }
 
     std::string seedRequest = "27 FD";
 };
