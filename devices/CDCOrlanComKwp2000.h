@@ -60,8 +60,7 @@ class CDCOrlanComKwp2000 : public CDeviceContainer {
     int32_t DevSetAddress(uint8_t tester, uint8_t ecu) override;
     // 0 when 3E was answered with 7E, else -1.
     int32_t DevTesterPresent() override;
-    std::string DevDescribe(std::string& out, int32_t port, int32_t baud,
-                            int32_t skyLink) override;
+    std::string DevDescribe(std::string& out, int32_t port, int32_t baud, int32_t skyLink) override;
 
     int32_t Connected() const { return connected_; }
     // Length of the last response, -1 when there is none.

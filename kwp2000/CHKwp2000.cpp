@@ -24,12 +24,13 @@ constexpr const char* kHardwareNumberRequest = "1A 92";
 CHKwp2000::CHKwp2000(const EcuParameterBlock& configuration, const KwpInterfaceSettings& settings,
                      platform::CancelFlag* cancel)
     : CHardwareInterface(configuration, settings.ForDevices()) {
-    Build(settings, [cancel](int32_t slot, const EcuParameterBlock& block,
-                             const InterfaceSettings& devices) -> std::unique_ptr<CDeviceContainer> {
-        // The Samtec SamDiaX adapter is not available in this build.
-        if (slot == kSamtecSlot) return nullptr;
-        return std::make_unique<CDCOrlanComKwp2000>(block, devices, cancel);
-    });
+    Build(settings,
+          [cancel](int32_t slot, const EcuParameterBlock& block,
+                   const InterfaceSettings& devices) -> std::unique_ptr<CDeviceContainer> {
+              // The Samtec SamDiaX adapter is not available in this build.
+              if (slot == kSamtecSlot) return nullptr;
+              return std::make_unique<CDCOrlanComKwp2000>(block, devices, cancel);
+          });
 }
 
 CHKwp2000::CHKwp2000(const EcuParameterBlock& configuration, const KwpInterfaceSettings& settings,

@@ -20,8 +20,7 @@ class CHKwp2000 : public CHardwareInterface {
     static constexpr int32_t kSkyLinkSlot = 2;
     static constexpr const char* kSamtecError = "SAMTEC device error\nCheck your configuration!!";
     static constexpr const char* kRs232Error = "RS232 device error\nCheck your configuration!!";
-    static constexpr const char* kSkyLinkError =
-        "SkyLink device error\nCheck your configuration!!";
+    static constexpr const char* kSkyLinkError = "SkyLink device error\nCheck your configuration!!";
 
     // Makes the container of one slot; null when that adapter cannot be built.
     using ContainerFactory = std::function<std::unique_ptr<CDeviceContainer>(

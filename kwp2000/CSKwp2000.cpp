@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "ecu/CEcu.h"
-#include "engine/ParameterString.h"
 #include "ecu/KwpUploadValues.h"
+#include "engine/ParameterString.h"
 #include "kwp2000/KwpText.h"
 #include "platform/SystemInfo.h"
 
@@ -20,7 +20,8 @@ constexpr uint8_t kHardwareVersionOption = 0x93;
 }  // namespace
 
 CSKwp2000::CSKwp2000(IServiceEvents* events, const std::string& parameter)
-    : CSoftwareInterface(events, kProtocolKwp2000), today_([] { return platform::TodayIsoDate(); }) {
+    : CSoftwareInterface(events, kProtocolKwp2000),
+      today_([] { return platform::TodayIsoDate(); }) {
     keepAliveIntervalMs_ = interface_.testerPresentMs;
     AcceptParameterString(parameter);
 }
@@ -55,8 +56,8 @@ int32_t CSKwp2000::GetServiceTimeout() {
 std::string CSKwp2000::GetParameterString() {
     return kKeyword +
            FormatText("|RS232=%d|SAMTECUSB=%d|SKYLINK=%d|BAUDRATE=%d|TESTERPRESENT=%d",
-                     interface_.rs232Port, interface_.samtecUsb ? 1 : 0, interface_.skyLinkPort,
-                     interface_.baudrate, interface_.testerPresentMs) +
+                      interface_.rs232Port, interface_.samtecUsb ? 1 : 0, interface_.skyLinkPort,
+                      interface_.baudrate, interface_.testerPresentMs) +
            CommonParameterString();
 }
 
@@ -123,7 +124,7 @@ int32_t CSKwp2000::DataTransfer(const std::string& request, std::string& respons
     }
     if (trace) {
         RaiseTrace(0, FormatText("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
-                                response.c_str()));
+                                 response.c_str()));
     }
     if (!check) return kResultOk;
     const std::vector<uint8_t> answer = KwpBytes(response);
@@ -143,7 +144,8 @@ int32_t CSKwp2000::ServiceKeepAlive() {
     if (HardwareInterface() == nullptr) return kResultFailure;
     if (keepAliveIntervalMs_ <= 0) return kResultNothingDue;
     const uint32_t now = platform::Clock().TickMs();
-    if (platform::ElapsedMs(lastKeepAliveTick_, now) < static_cast<uint32_t>(keepAliveIntervalMs_)) {
+    if (platform::ElapsedMs(lastKeepAliveTick_, now) <
+        static_cast<uint32_t>(keepAliveIntervalMs_)) {
         return kResultNothingDue;
     }
     lastKeepAliveTick_ = now;
@@ -210,20 +212,21 @@ int32_t CSKwp2000::DetectAndConnect(CEcu& ecu) {
     for (int32_t i = 0; i < entries; ++i) {
         const KwpAddressEntry& entry = kwp.addressTable[static_cast<std::size_t>(i)];
         if (entry.found != 1) continue;
-        RaiseProgress(0, 40,
-                      FormatText("ServiceConnectToObject: ECU %s found at: [0x%2Xh, 0x%2Xh]",
-                                entry.hardwareVersion.c_str(), entry.ecuAddress,
-                                entry.testerAddress));
+        RaiseProgress(
+            0, 40,
+            FormatText("ServiceConnectToObject: ECU %s found at: [0x%2Xh, 0x%2Xh]",
+                       entry.hardwareVersion.c_str(), entry.ecuAddress, entry.testerAddress));
     }
     if (hardware.HALConnect() < 0) {
-        RaiseProgress(0, 60,
-                      FormatText("ServiceConnectToObject: Connection failed to ECU: [0x%2Xh, 0x%2Xh]",
-                                kwp.ecuAddress, kwp.testerAddress));
+        RaiseProgress(
+            0, 60,
+            FormatText("ServiceConnectToObject: Connection failed to ECU: [0x%2Xh, 0x%2Xh]",
+                       kwp.ecuAddress, kwp.testerAddress));
         return kResultCommunication;
     }
     RaiseProgress(0, 70,
                   FormatText("ServiceConnectToObject: Connected to ECU: [0x%2Xh, 0x%2Xh]",
-                            kwp.ecuAddress, kwp.testerAddress));
+                             kwp.ecuAddress, kwp.testerAddress));
     if (!ecu.MatchObjectType(ReadEcuIdent(kHardwareVersionOption))) {
         RaiseProgress(0, 90, "ServiceConnectToObject: IdentCheck failed");
         hardware.HALDisconnect();

@@ -45,8 +45,7 @@ class CSKwp2000 : public CSoftwareInterface {
     // bytes (nothing sent); -5 the service was told to stop; -7 no hardware interface; -1 the
     // exchange failed. With check: -100 for a negative response, -101 for any answer that is
     // not the request's service id + 0x40. With trace the exchange's trace line goes out.
-    int32_t DataTransfer(const std::string& request, std::string& response, bool check,
-                         bool trace);
+    int32_t DataTransfer(const std::string& request, std::string& response, bool check, bool trace);
 
     // 999999 when no tester present is due (less than TESTERPRESENT ms since the last one,
     // keep-alive off, or not connected); else the tester-present result. -7 without hardware.

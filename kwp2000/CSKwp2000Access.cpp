@@ -4,8 +4,8 @@
 #include <array>
 
 #include "ecu/CEcu.h"
-#include "kwp2000/CSKwp2000.h"
 #include "ecu/KwpUploadValues.h"
+#include "kwp2000/CSKwp2000.h"
 #include "kwp2000/KwpText.h"
 #include "kwp2000/KwpTiming.h"
 
@@ -79,12 +79,12 @@ int32_t CSKwp2000::ServiceSetDiagnosticAccess(ServiceOrder order) {
     const auto mode = static_cast<uint8_t>(order.diagnosticMode);
     RaiseProgress(0, 40,
                   FormatText("ServiceSetDiagnosticAccess: SetDiagnosticSession[DiagMode: "
-                            "%X,BaudrateId: %d, Baudrate: %d]",
-                            mode, baudrateId, order.baudrate));
+                             "%X,BaudrateId: %d, Baudrate: %d]",
+                             mode, baudrateId, order.baudrate));
     result = SetDiagnosticSession(mode, order.baudrate);
     if (result < 0) return result;
-    RaiseProgress(0, 60, FormatText("ServiceSetDiagnosticAccess: SetSecurityAccess:[DiagMode %x]",
-                                   mode));
+    RaiseProgress(0, 60,
+                  FormatText("ServiceSetDiagnosticAccess: SetSecurityAccess:[DiagMode %x]", mode));
     result = SetSecurityAccess(mode);
     if (result >= 0 && order.specialTiming) {
         RaiseProgress(0, 80, "ServiceSetDiagnosticAccess: Use Special Timing");
@@ -118,7 +118,7 @@ int32_t CSKwp2000::SetDiagnosticSession(uint8_t mode, int32_t baudrate) {
     } else {
         const auto baud = static_cast<uint32_t>(baudrate);
         request = FormatText("%02X %02X %02X %02X %02X %02X", 0x10, mode, kOwnBaudrateId,
-                            (baud >> 16) & 0xFF, (baud >> 8) & 0xFF, baud & 0xFF);
+                             (baud >> 16) & 0xFF, (baud >> 8) & 0xFF, baud & 0xFF);
     }
     std::string response;
     const int32_t result = DataTransfer(request, response, true, true);
@@ -171,13 +171,12 @@ int32_t CSKwp2000::AccessTimingParameters() {
         const auto parameter = static_cast<KwpTimingTables::Parameter>(p);
         const auto limit =
             static_cast<int32_t>(tables.Ms(parameter, limits[kTimingCodeOffset + p]));
-        const int32_t clamped = KwpTimingTables::IsMinimum(parameter)
-                                    ? std::max(wishes[p], limit)
-                                    : std::min(wishes[p], limit);
+        const int32_t clamped = KwpTimingTables::IsMinimum(parameter) ? std::max(wishes[p], limit)
+                                                                      : std::min(wishes[p], limit);
         codes[p] = tables.Encode(parameter, clamped);
     }
     result = DataTransfer(FormatText("%02X %02X %02X %02X %02X %02X %02X", 0x83, 0x03, codes[0],
-                                    codes[1], codes[2], codes[3], codes[4]),
+                                     codes[1], codes[2], codes[3], codes[4]),
                           response, true, true);
     if (result < 0) return result;
     result = DataTransfer("83 02", response, true, true);

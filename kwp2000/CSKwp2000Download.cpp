@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "ecu/CEcu.h"
+#include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
 #include "engine/ParameterString.h"
 #include "kwp2000/CSKwp2000.h"
-#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 
 namespace diagbridge {
@@ -33,7 +33,7 @@ constexpr std::size_t kFramPairs = 16;
 constexpr std::size_t kPairBytes = 6;
 constexpr std::size_t kDataOffset = 2;
 
-constexpr std::size_t kRecordOverhead = 5;  // length, address (2), type, checksum
+constexpr std::size_t kRecordOverhead = 5;     // length, address (2), type, checksum
 constexpr std::size_t kMaxTransferData = 254;  // 255 frame bytes less the service id
 constexpr const char* kEndRecord = "00 00 00 01 FF";
 constexpr uint32_t kEndRecordPauseMs = 500;
@@ -118,21 +118,22 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     int32_t result = DetermineType(order, type, start);
     if (result < 0) return result;
     const bool withPath = !order.hexFilePath.empty();
-    RaiseProgress(0, 10, withPath ? FormatText(TypeText(type, true), order.hexFilePath.c_str())
-                                  : std::string(TypeText(type, false)));
-    RaiseProgress(0, 15, FormatText("ServiceDownload: Parse Hex Data: %d ms",
-                                   static_cast<int>(parseMs)));
+    RaiseProgress(0, 10,
+                  withPath ? FormatText(TypeText(type, true), order.hexFilePath.c_str())
+                           : std::string(TypeText(type, false)));
+    RaiseProgress(0, 15,
+                  FormatText("ServiceDownload: Parse Hex Data: %d ms", static_cast<int>(parseMs)));
 
     const KwpParameterBlock& kwp = parameters_.kwp;
     KwpDownloadArea area = type == kDataset ? kwp.dsDownloadArea : kwp.swDownloadArea;
     if (type == kFram) area = {start, kFramFormat, kFramSize};
     std::string response;
     RaiseProgress(0, 20, "ServiceDownload: Initialise Download Process");
-    result = DataTransfer(FormatText("%02X %02X %02X %02X %02X %02X %02X %02X", 0x34,
-                                    (area.address >> 16) & 0xFF, (area.address >> 8) & 0xFF,
-                                    area.address & 0xFF, area.format, (area.size >> 16) & 0xFF,
-                                    (area.size >> 8) & 0xFF, area.size & 0xFF),
-                          response, true, true);
+    result = DataTransfer(
+        FormatText("%02X %02X %02X %02X %02X %02X %02X %02X", 0x34, (area.address >> 16) & 0xFF,
+                   (area.address >> 8) & 0xFF, area.address & 0xFF, area.format,
+                   (area.size >> 16) & 0xFF, (area.size >> 8) & 0xFF, area.size & 0xFF),
+        response, true, true);
     if (result < 0) {
         RaiseProgress(0, 20, "ServiceDownload: Request Download failed");
         return kRequestDownloadFailed;
@@ -146,7 +147,7 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     if ((result = StampProgrammingDate()) < 0) return result;
     RaiseProgress(0, 90,
                   FormatText("ServiceDownload: data transfer finished: %3.3f min",
-                            platform::ElapsedMs(started, clock.TickMs()) / 60000.0));
+                             platform::ElapsedMs(started, clock.TickMs()) / 60000.0));
     WaitUpgradeStatus(type);
     RaiseProgress(0, 100, "ServiceDownload: finished");
     return kResultOk;
@@ -196,10 +197,9 @@ bool CSKwp2000::ReadFramLayout(uint32_t& start, uint32_t& end) {
     std::string response;
     if (DataTransfer("21 01", response, true, true) != kResultOk) return false;
     const std::vector<uint8_t> layout = KwpBytes(response);
-    const std::size_t pairs =
-        layout.size() > kDataOffset
-            ? std::min(kFramPairs, (layout.size() - kDataOffset) / kPairBytes)
-            : 0;
+    const std::size_t pairs = layout.size() > kDataOffset
+                                  ? std::min(kFramPairs, (layout.size() - kDataOffset) / kPairBytes)
+                                  : 0;
     if (pairs == 0) return false;
     start = UINT32_MAX;
     end = 0;
@@ -268,14 +268,15 @@ int32_t CSKwp2000::StampProgrammingDate() {
     int month = 0;
     int day = 0;
     const std::string today = today_ ? today_() : std::string();
-    if (std::sscanf(today.c_str(), "%d-%d-%d", &year, &month, &day) != 3 || year < 0 ||
-        month < 1 || month > 12 || day < 1 || day > 31) {
+    if (std::sscanf(today.c_str(), "%d-%d-%d", &year, &month, &day) != 3 || year < 0 || month < 1 ||
+        month > 12 || day < 1 || day > 31) {
         RaiseProgress(0, 88, "ServiceDownload: write programming date failed");
         return kDateWriteFailed;
     }
-    std::string request = FormatText("%02X %02X %02d %02d %02d %02d", 0x3B, 0x8F, year / 100,
-                                    year % 100, month, day);
-    for (std::size_t i = kDateTailOffset; i < old.size(); ++i) request += FormatText(" %02X", old[i]);
+    std::string request =
+        FormatText("%02X %02X %02d %02d %02d %02d", 0x3B, 0x8F, year / 100, year % 100, month, day);
+    for (std::size_t i = kDateTailOffset; i < old.size(); ++i)
+        request += FormatText(" %02X", old[i]);
     if (DataTransfer(request, response, true, true) < 0) {
         RaiseProgress(0, 88, "ServiceDownload: write programming date failed");
         return kDateWriteFailed;

@@ -2,9 +2,9 @@
 #include <algorithm>
 
 #include "ecu/CEcuKwp2000.h"
+#include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
 #include "kwp2000/CSKwp2000.h"
-#include "ecu/KwpUploadValues.h"
 #include "kwp2000/KwpText.h"
 
 namespace diagbridge {
@@ -43,8 +43,8 @@ std::string IdentValueText(const std::vector<uint8_t>& answer) {
 
 std::string DateText(const std::vector<uint8_t>& answer) {
     const uint8_t* d = answer.data() + kDataOffset;
-    return FormatText("%d%d%d%d-%d%d-%d%d", d[0] >> 4, d[0] & 0xF, d[1] >> 4, d[1] & 0xF,
-                     d[2] >> 4, d[2] & 0xF, d[3] >> 4, d[3] & 0xF);
+    return FormatText("%d%d%d%d-%d%d-%d%d", d[0] >> 4, d[0] & 0xF, d[1] >> 4, d[1] & 0xF, d[2] >> 4,
+                      d[2] & 0xF, d[3] >> 4, d[3] & 0xF);
 }
 
 std::string NumberText(const std::vector<uint8_t>& answer) {
@@ -82,9 +82,9 @@ std::string CSKwp2000::ConfigurationText(CEcu& ecu) const {
     for (int32_t i = 0; i < entries; ++i) {
         const KwpAddressEntry& entry = kwp.addressTable[static_cast<std::size_t>(i)];
         text += FormatText("%s%d_%s%s%s%d_%s%s%s%d_%s0x%02Xh%s%d_%s0x%02Xh", "|HARDWAREID", i, "=",
-                          entry.hardwareNumber.c_str(), "|HARDWAREVERSION", i, "=",
-                          entry.hardwareVersion.c_str(), "|TESTER", i, "=", entry.testerAddress,
-                          "|ECU", i, "=", entry.ecuAddress);
+                           entry.hardwareNumber.c_str(), "|HARDWAREVERSION", i, "=",
+                           entry.hardwareVersion.c_str(), "|TESTER", i, "=", entry.testerAddress,
+                           "|ECU", i, "=", entry.ecuAddress);
     }
     return text + "|";
 }
@@ -144,8 +144,8 @@ int32_t CSKwp2000::ServiceGetObjectInfo(ServiceOrder /*order*/) {
         {"LOADER=", items[6].value},
         {"ECU=", ecuAddress},
         {"TESTER=", testerAddress},
-        {"TIM=", FormatText("%d,%d,%d,%d,%d", kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max,
-                           kwp.p4Min)},
+        {"TIM=",
+         FormatText("%d,%d,%d,%d,%d", kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min)},
     };
     std::string text;
     for (const auto& [key, value] : lines) text += key + value + "|";
@@ -226,10 +226,10 @@ int32_t CSKwp2000::UploadMemory(CEcuKwp2000& ecu) {
         uint32_t left = area.length;
         while (left > 0) {
             const uint32_t n = std::min(left, piece);
-            result = DataTransfer(FormatText("%02X %02X %02X %02X %02X", 0x23,
-                                             (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                                             address & 0xFF, n),
-                                  response, true, true);
+            result =
+                DataTransfer(FormatText("%02X %02X %02X %02X %02X", 0x23, (address >> 16) & 0xFF,
+                                        (address >> 8) & 0xFF, address & 0xFF, n),
+                             response, true, true);
             if (result < 0) return result;
             if (KwpBytes(response).size() < kMemoryAnswerHeader + n ||
                 upload.AddMemoryAnswer(address, response) < 0) {
@@ -303,8 +303,8 @@ int32_t CSKwp2000::UploadEvents(CEcuKwp2000& ecu) {
     const std::size_t present = std::min(listed, (list.size() - kDataOffset) / kEventBytes);
     for (std::size_t i = 0; i < present; ++i) {
         const std::size_t at = kDataOffset + i * kEventBytes;
-        result = DataTransfer(FormatText("%02X %02X %02X", 0x17, list[at], list[at + 1]),
-                              response, true, true);
+        result = DataTransfer(FormatText("%02X %02X %02X", 0x17, list[at], list[at + 1]), response,
+                              true, true);
         if (result < 0) return result;
         if (upload.AddEvent(response) < 0) return kUnexpectedResponse;
     }

@@ -12,4 +12,3 @@ std::vector<uint8_t> KwpBytes(const std::string& hexText);
 uint32_t KwpRead24(const std::vector<uint8_t>& bytes, std::size_t offset);
 
 }  // namespace diagbridge
-

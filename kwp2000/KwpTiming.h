@@ -18,7 +18,9 @@ class KwpTimingTables {
     // The first code whose time is >= ms; 255 when even that is shorter.
     uint8_t Encode(Parameter parameter, double ms) const;
     // Minimum parameters take the larger, maximum parameters the smaller of wish and limit.
-    static bool IsMinimum(Parameter parameter) { return parameter != kP2Max && parameter != kP3Max; }
+    static bool IsMinimum(Parameter parameter) {
+        return parameter != kP2Max && parameter != kP3Max;
+    }
 
   private:
     std::array<std::array<double, kCodes>, kParameterCount> tables_{};

@@ -162,8 +162,8 @@ TEST_F(SerialContainer, PendingWaitIsBounded) {
 TEST_F(SerialContainer, MalformedRequestsAreNotSent) {
     std::string response = "-";
     const std::string tooLong(256 * 3, '0');
-    for (const std::string& request : {std::string(), std::string("3E 123"), std::string("XX"),
-                                       std::string("3E,01"), tooLong}) {
+    for (const std::string& request :
+         {std::string(), std::string("3E 123"), std::string("XX"), std::string("3E,01"), tooLong}) {
         EXPECT_EQ(container_->DevTransferData(request, response), -3) << request;
     }
     EXPECT_TRUE(script_.sent.empty());

@@ -150,11 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
         SecurityCase{"DelayOnSeed", 0x85, "7F 27 37", "67 FE", -103, {"27 FD"}},
         SecurityCase{"OtherRefusalOnSeed", 0x85, "7F 27 12", "67 FE", -100, {"27 FD"}},
         SecurityCase{"ShortSeed", 0x85, "67 FD", "67 FE", -101, {"27 FD"}},
-        SecurityCase{"KeyRefused", 0x85, "67 FD 12 34", "7F 27 35", -102,
-                     {"27 FD", "27 FE 26 26"}},
+        SecurityCase{"KeyRefused", 0x85, "67 FD 12 34", "7F 27 35", -102, {"27 FD", "27 FE 26 26"}},
         SecurityCase{"KeyDelay", 0x85, "67 FD 12 34", "7F 27 37", -103, {"27 FD", "27 FE 26 26"}},
-        SecurityCase{"KeyDenied", 0x85, "67 FD 12 34", "7F 27 33", -100,
-                     {"27 FD", "27 FE 26 26"}}),
+        SecurityCase{"KeyDenied", 0x85, "67 FD 12 34", "7F 27 33", -100, {"27 FD", "27 FE 26 26"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Kwp2000Access, ModelWithoutAccessSendsNoSeed) {
@@ -177,9 +175,9 @@ TEST(Kwp2000Timing, TablesEncodeFirstCodeNotShorter) {
         uint8_t code;
     };
     const Case cases[] = {
-        {T::kP2Min, 5, 10},     {T::kP2Min, 5.2, 11},    {T::kP3Min, 0, 0},
-        {T::kP2Max, 50, 2},     {T::kP2Max, 6000, 240},  {T::kP2Max, 6001, 241},
-        {T::kP2Max, 6400, 241}, {T::kP3Max, 5000, 20},   {T::kP3Max, 63750, 255},
+        {T::kP2Min, 5, 10},      {T::kP2Min, 5.2, 11},    {T::kP3Min, 0, 0},
+        {T::kP2Max, 50, 2},      {T::kP2Max, 6000, 240},  {T::kP2Max, 6001, 241},
+        {T::kP2Max, 6400, 241},  {T::kP3Max, 5000, 20},   {T::kP3Max, 63750, 255},
         {T::kP3Max, 70000, 255}, {T::kP4Min, 127.5, 255}, {T::kP4Min, 500, 255},
     };
     for (const Case& c : cases) {
@@ -202,8 +200,7 @@ class AccessTiming : public ::testing::TestWithParam<TimingCase> {};
 TEST_P(AccessTiming, ClampsToLimitsAndVerifies) {
     const TimingCase& c = GetParam();
     KwpStackFixture::Options options;
-    options.respond = Table(
-        {{"27 FD", "67 FD 00 00"}, {"83 00", c.limits}, {"83 02", c.current}});
+    options.respond = Table({{"27 FD", "67 FD 00 00"}, {"83 00", c.limits}, {"83 02", c.current}});
     KwpStackFixture f(options);
     ASSERT_EQ(f.CreateAndConnect(), 0);
     f.ClearSent();
@@ -226,8 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         TimingCase{"Clamped", "C3 00 14 01 0A 28 02", "C3 02 14 01 0A 14 02",
                    "83 03 14 01 0A 14 02", 0, false},
         // Wide limits leave the wishes.
-        TimingCase{"Wishes", "C3 00 00 FF 00 FF 00", "C3 02 0A 02 00 14 00",
-                   "83 03 0A 02 00 14 00", 0, false},
+        TimingCase{"Wishes", "C3 00 00 FF 00 FF 00", "C3 02 0A 02 00 14 00", "83 03 0A 02 00 14 00",
+                   0, false},
         TimingCase{"NotTaken", "C3 00 00 FF 00 FF 00", "C3 02 0A 02 00 15 00",
                    "83 03 0A 02 00 14 00", -101, true},
         TimingCase{"ShortLimits", "C3 00 00 FF", "", "", -101, false},

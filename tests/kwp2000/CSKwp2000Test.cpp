@@ -117,12 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SearchCase{"FirstPair", false, {}, {{0xFA, 0x18}}, false, 0, 1, {1, 0}, 0x18},
         SearchCase{"SecondPair", false, {}, {{0xF0, 0x29}}, false, 0, 1, {0, 1}, 0x29},
-        SearchCase{"StopsAtFirst", false, {}, {{0xFA, 0x18}, {0xF0, 0x29}}, false, 0, 1, {1, 0},
-                   0x18},
-        SearchCase{"ScanAllTakesLast", false, {}, {{0xFA, 0x18}, {0xF0, 0x29}}, true, 0, 1,
-                   {1, 1}, 0x29},
-        SearchCase{"SamtecFirst", true, {{0xF0, 0x29}}, {{0xFA, 0x18}}, false, 0, 0, {0, 1},
-                   0x29},
+        SearchCase{
+            "StopsAtFirst", false, {}, {{0xFA, 0x18}, {0xF0, 0x29}}, false, 0, 1, {1, 0}, 0x18},
+        SearchCase{
+            "ScanAllTakesLast", false, {}, {{0xFA, 0x18}, {0xF0, 0x29}}, true, 0, 1, {1, 1}, 0x29},
+        SearchCase{"SamtecFirst", true, {{0xF0, 0x29}}, {{0xFA, 0x18}}, false, 0, 0, {0, 1}, 0x29},
         SearchCase{"NoAnswer", false, {}, {}, false, -7, 0, {}, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -133,21 +132,21 @@ TEST(Kwp2000Hardware, IdentTextSkipsZeroBytesAndBaudrateIdOnSkyLink) {
     block.kwp.addressTable[0] = {0xFA, 0x18, 0, {}, {}};
     KwpInterfaceSettings settings;
     settings.skyLinkPort = 2;
-    CHKwp2000 hardware(block, settings,
-                       [&](int32_t slot, const EcuParameterBlock&, const InterfaceSettings&) {
-                           return std::make_unique<ScriptedKwpContainer>(
-                               slot, sent,
-                               Answers({{"1A 93", "5A 93 41 00 42"}, {"1A 92", "7F 1A 31"}}),
-                               Pairs{{0xFA, 0x18}});
-                       });
+    CHKwp2000 hardware(
+        block, settings, [&](int32_t slot, const EcuParameterBlock&, const InterfaceSettings&) {
+            return std::make_unique<ScriptedKwpContainer>(
+                slot, sent, Answers({{"1A 93", "5A 93 41 00 42"}, {"1A 92", "7F 1A 31"}}),
+                Pairs{{0xFA, 0x18}});
+        });
     EXPECT_EQ(hardware.HALDetectEcu(), 0);  // the SkyLink container becomes current
     EXPECT_EQ(hardware.HALGetEcuHardwareVersion(), "AB");
     EXPECT_EQ(hardware.GetEcuHardwareNumber(), "");
     EXPECT_EQ(hardware.HALAdjustBaudrateId(3), 6);
-    CHKwp2000 wired(block, KwpInterfaceSettings{1}, [&](int32_t slot, const EcuParameterBlock&,
-                                                        const InterfaceSettings&) {
-        return std::make_unique<ScriptedKwpContainer>(slot, sent, KwpT60Answer, Pairs{});
-    });
+    CHKwp2000 wired(block, KwpInterfaceSettings{1},
+                    [&](int32_t slot, const EcuParameterBlock&, const InterfaceSettings&) {
+                        return std::make_unique<ScriptedKwpContainer>(slot, sent, KwpT60Answer,
+                                                                      Pairs{});
+                    });
     EXPECT_EQ(wired.HALAdjustBaudrateId(3), 3);
 }
 
@@ -207,7 +206,7 @@ struct CheckCase {
 
 TEST(Kwp2000DataTransfer, ServiceIdCheck) {
     const CheckCase cases[] = {
-        {"7F 1A 31", true, -100}, {"5B 93", true, -101}, {"5A 93 41", true, 0}, {"", true, -101},
+        {"7F 1A 31", true, -100}, {"5B 93", true, -101}, {"5A 93 41", true, 0},  {"", true, -101},
         {"7F 1A 31", false, 0},   {"5B 93", false, 0},   {"5A 93 41", false, 0},
     };
     std::string answer;

@@ -93,10 +93,10 @@ std::string FirstWith(const std::vector<std::string>& texts, const std::string& 
 struct TypeCase {
     const char* name;
     std::string hex;
-    const char* framLayout;   // answer to 21 01
-    int32_t type;             // order type
+    const char* framLayout;  // answer to 21 01
+    int32_t type;            // order type
     int32_t result;
-    const char* detected;     // progress text, empty when none is expected
+    const char* detected;  // progress text, empty when none is expected
     const char* requestDownload;
 };
 
@@ -149,8 +149,12 @@ TEST(Kwp2000Download, DamagedRecordsFailBeforeAnythingIsSent) {
     badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
     const std::string badLength = ":04" + good.substr(3);
     const std::string lines[] = {
-        badChecksum, badLength, good + " ", good.substr(0, 9) + "," + good.substr(9),
-        good.substr(0, good.size() - 1), good + ";",
+        badChecksum,
+        badLength,
+        good + " ",
+        good.substr(0, 9) + "," + good.substr(9),
+        good.substr(0, good.size() - 1),
+        good + ";",
     };
     std::vector<std::string> texts;
     for (const std::string& line : lines) texts.push_back(Linear(0) + "|" + line + "|:00000001FF");
@@ -198,9 +202,12 @@ TEST(Kwp2000Download, RefusedStepsGiveTheirCodes) {
     const std::string record = Record(0x8000, 0, {1, 2, 3});
     const std::string transfer = Transfer(record);
     const StepCase cases[] = {
-        {"34 FF FF FF FF FF FF FF", -52}, {transfer.c_str(), -53},
-        {"36 00 00 00 01 FF", -100},      {"37", -54},
-        {"1A 8F", -57},                   {"3B 8F 20 24 03 07", -58},
+        {"34 FF FF FF FF FF FF FF", -52},
+        {transfer.c_str(), -53},
+        {"36 00 00 00 01 FF", -100},
+        {"37", -54},
+        {"1A 8F", -57},
+        {"3B 8F 20 24 03 07", -58},
     };
     for (const StepCase& c : cases) {
         const std::string refused = c.refused;
@@ -371,9 +378,9 @@ TEST(Kwp2000Upload, ShortMemoryAnswerAndFailingSteps) {
     };
     for (const Case& c : cases) {
         std::map<std::string, std::string> table = {{"21 02", "61 02 40 01 80 00 00 40"},
-                                                     {"23 40 01 80 40", Answer("63", 64)},
-                                                     {"1A 80", "5A 80"},
-                                                     {"18 00 FF FF", "58 00"}};
+                                                    {"23 40 01 80 40", Answer("63", 64)},
+                                                    {"1A 80", "5A 80"},
+                                                    {"18 00 FF FF", "58 00"}};
         table[c.request] = c.answer;
         KwpStackFixture f(Quiet(Table(table)));
         f.ecu->Parameters().kwp.sidRequests = {"21_05"};

@@ -134,8 +134,8 @@ inline std::string KwpT60Answer(const std::string& request) {
 // an upload text that lists what the upload collected.
 class TestKwpEcu : public CEcuKwp2000 {
   public:
-    static constexpr Layout kLayout = {"[FRAM]", "[IdentMem]", "[EventMem]", "[SID]", "", false,
-                                       false, 0x18, 0xFA};
+    static constexpr Layout kLayout = {"[FRAM]", "[IdentMem]", "[EventMem]", "[SID]", "",
+                                       false,    false,        0x18,         0xFA};
 
     explicit TestKwpEcu(CSoftwareInterface* communicationObject)
         : CEcuKwp2000(communicationObject, "T60", "T60", kLayout) {
@@ -159,9 +159,7 @@ class TestKwpEcu : public CEcuKwp2000 {
         kwp.timeouts.upload = 60000;
         kwp.timeouts.download = 60000;
     }
-    std::string SeedRequestFor(int32_t /*oemId*/, int32_t /*mode*/) override {
-        return seedRequest;
-    }
+    std::string SeedRequestFor(int32_t /*oemId*/, int32_t /*mode*/) override { return seedRequest; }
     std::string KeyRequestFor(int32_t /*oemId*/, int32_t /*mode*/, int32_t seed) override {
         const int key = (seed ^ 0x3412) & 0xFFFF;
         char text[16];
@@ -212,9 +210,9 @@ class KwpStackFixture {
 
     explicit KwpStackFixture(Options options = {})
         : scoped_(clock), object_(&events, options.parameter) {
-        object_.UseContainers([this, options](int32_t slot, const EcuParameterBlock&,
-                                              const InterfaceSettings&)
-                                  -> std::unique_ptr<CDeviceContainer> {
+        object_.UseContainers([this, options](
+                                  int32_t slot, const EcuParameterBlock&,
+                                  const InterfaceSettings&) -> std::unique_ptr<CDeviceContainer> {
             for (const auto& [wanted, answering] : options.slots) {
                 if (wanted != slot) continue;
                 auto container =
