@@ -19,6 +19,13 @@ struct KwpUploadValues;
 // connect with ident check, keep-alive between services, diagnostic session with security
 // access and timing parameters, single requests, uploads, identification and downloads from
 // Intel-HEX text. Every request goes through DataTransfer.
+//
+// Upload identification: the model's own table when it has one (21 and each local
+// identifier), else 1A 80 and each listed option A0..AF; a refused option is kept as invalid.
+// Object info of an ECU that is not connected: the configuration (addresses and what the
+// search found). A download checks every record before anything is sent; FRAM data (type 7)
+// given as such must lie inside the FRAM layout the ECU reports. The upgrade-status wait
+// restarts the connection by disconnect and connect.
 class CSKwp2000 : public CSoftwareInterface {
   public:
     static constexpr const char* kKeyword = "KWP2000";
