@@ -1,6 +1,7 @@
 #include "component/ProtocolTable.h"
 
 #include "engine/CSoftwareInterface.h"
+#include "kwp2000/CSKwp2000.h"
 #include "uds/CSUdsIso14229.h"
 
 namespace diagbridge {
@@ -8,7 +9,7 @@ namespace diagbridge {
 const std::vector<ProtocolRow>& ProtocolTable() {
     static const std::vector<ProtocolRow> table = {
         {"UDS_ISO_14229", kProtocolUds, "CSUdsIso14229", &CreateUdsCommunicationObject},
-        {"KWP2000", kProtocolKwp2000, "CSKwp2000", nullptr},
+        {"KWP2000", kProtocolKwp2000, "CSKwp2000", &CreateKwp2000CommunicationObject},
         {"KALIDOR", kProtocolKalidor, "CSKalidor", nullptr},
         {"ISO_9141", kProtocolIso9141, "CST40", nullptr},
     };
