@@ -82,7 +82,8 @@ class CEcu {
                                            const std::string& /*response*/) {
         return {};
     }
-    virtual std::string GetKeyRequest(int32_t /*seed*/, int32_t /*level*/) { return {}; }
+    // The key request for a seed in a diagnostic mode; empty when there is none.
+    virtual std::string GetKeyRequest(int32_t /*diagnosticMode*/, int32_t /*seed*/) { return {}; }
 
     // Runs one order on the communication object and keeps its result record; returns the
     // service result (-7 without a communication object).

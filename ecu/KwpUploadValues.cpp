@@ -131,7 +131,8 @@ std::string KwpMemorySection(const std::string& heading,
             if (!pageWritten || address >> 16 != page) {
                 page = address >> 16;
                 pageWritten = true;
-                text += "|" + ExtendedLinearRecord(page);
+                text += "|";
+                text += ExtendedLinearRecord(page);
             }
             const uint32_t toPageEnd = kPageBytes - (address & 0xFFFF);
             const std::size_t count =
