@@ -295,7 +295,10 @@ bool CEcuUdsModel::ReadSeedResponse(const std::string& response, ShortByteBuffer
 
 std::string CEcuUdsModel::KeyRequest(const std::string& prefix, uint32_t key, int32_t bytes) {
     std::string request = prefix;
-    for (int32_t i = bytes - 1; i >= 0; --i) request += " " + HexByte(key >> (8 * i));
+    for (int32_t i = bytes - 1; i >= 0; --i) {
+        request += ' ';
+        request += HexByte(key >> (8 * i));
+    }
     return request;
 }
 
