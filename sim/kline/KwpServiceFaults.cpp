@@ -7,14 +7,14 @@
 namespace diagbridge::sim {
 
 const char* const kKwpFaultSyntax =
-    "  silence[@SID][*N]     no answer to the requests of service SID (hex; all services\n"
-    "                        without @SID), for N requests (without *N: every one)\n"
-    "  pending:P[@SID][*N]   P answers 7F SID 78 (response pending) before the real one\n"
-    "  busy[@SID][*N]        7F SID 21 (busy, repeat request) instead of the answer\n"
-    "  negative:NRC[@SID][*N]  7F SID NRC (hex) instead of the answer\n"
-    "  checksum[*N]          responses with a wrong checksum\n"
-    "  ident:TYPE            1A 93 and 1A 8E report the object type TYPE (wrong ECU)\n"
-    "  upgrade-fail          the upgrade status after a download ends as failed\n";
+    "      silence[@SID][*N]       no answer to the requests of service SID (hex; every\n"
+    "                              service without @SID), for N requests (without *N: all)\n"
+    "      pending:P[@SID][*N]     P answers 7F SID 78 (response pending), then the answer\n"
+    "      busy[@SID][*N]          7F SID 21 (busy, repeat request) instead of the answer\n"
+    "      negative:NRC[@SID][*N]  7F SID NRC (NRC hex) instead of the answer\n"
+    "      checksum[*N]            responses with a wrong checksum\n"
+    "      ident:TYPE              1A 93 and 1A 8E report object type TYPE (wrong ECU)\n"
+    "      upgrade-fail            the upgrade status after a download ends as failed\n";
 
 namespace {
 
