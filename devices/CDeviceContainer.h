@@ -54,6 +54,12 @@ class CDeviceContainer {
     }
     virtual int32_t DevSendFlashCode() { return 0; }
 
+    // Replaces the configuration copy (the hardware interface hands its own over at connect).
+    void SetConfiguration(const EcuParameterBlock& configuration) {
+        configuration_ = configuration;
+    }
+    const EcuParameterBlock& Configuration() const { return configuration_; }
+
     int32_t isSkyLink = 0;     // 1 when this container serves the SkyLink adapter
     std::string description;   // human-readable adapter text
     std::string hardwareType;  // handed to DevEnterFlashMode

@@ -24,6 +24,7 @@ struct UploadData {
     std::vector<Section> sections;
     std::array<std::string, kTableSize> identTable;
     std::array<std::string, kTableSize> eventTable;
+    std::vector<std::string> memoryLines;  // memory read by an upload, one response a line
 };
 
 // One controller model on one communication object. The model holds addresses, timing,
@@ -34,6 +35,18 @@ class CEcu {
     static constexpr std::size_t kIdentObjectType = 1;
     static constexpr std::size_t kIdentMaker = 10;
     static constexpr std::size_t kIdentProtocol = 12;
+    // Fields the protocols' identification fills.
+    static constexpr std::size_t kIdentHardware = 2;
+    static constexpr std::size_t kIdentSerialNumber = 3;
+    static constexpr std::size_t kIdentProductionDate = 4;
+    static constexpr std::size_t kIdentSoftware = 5;
+    static constexpr std::size_t kIdentDataset = 6;
+    static constexpr std::size_t kIdentOemId = 7;
+    static constexpr std::size_t kIdentOemSet = 8;
+    static constexpr std::size_t kIdentLoader = 9;
+    static constexpr std::size_t kIdentObject = 11;
+    static constexpr std::size_t kIdentEcuAddress = 13;
+    static constexpr std::size_t kIdentTesterAddress = 14;
     static constexpr std::size_t kMaxAccessSteps = 256;
     static constexpr const char* kUnknownIdent = "XXXXX";
     static constexpr const char* kMakerName = "ORLAN";
@@ -96,6 +109,13 @@ class CEcu {
     const std::string& Ident(std::size_t field) const { return ident_.at(field); }
     void SetIdent(std::size_t field, const std::string& value) { ident_.at(field) = value; }
     void SetUploadText(const std::string& text) { uploadText_ = text; }
+    UploadData& Upload() { return uploadData_; }
+    // The predefined-access table: entries 0..AccessCount()-1; null outside.
+    int32_t AccessCount() const { return accessCount_; }
+    AccessStep* Access(int32_t index) {
+        return index >= 0 && index < accessCount_ ? &accessTable_[static_cast<std::size_t>(index)]
+                                                  : nullptr;
+    }
     void SetIdentText(const std::string& text) { identText_ = text; }
 
   protected:

@@ -1,6 +1,9 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ServiceOrder.h"
 
@@ -32,13 +35,113 @@ struct ServiceTimeouts {
     }
 };
 
-// KWP2000 part: addresses, timing and time-outs of the K-line stack.
-struct KwpParameterBlock {
-    ServiceTimeouts timeouts;
+// One tester/ECU address pair the KWP2000 connect tries, with what it learnt there.
+struct KwpAddressEntry {
+    uint8_t testerAddress = 0;
+    uint8_t ecuAddress = 0;
+    int32_t found = 0;            // 1 once the ECU answered under this pair
+    std::string hardwareVersion;  // answer text of 1A 93 under this pair
+    std::string hardwareNumber;   // answer text of 1A 92 under this pair
 };
 
-// UDS part: CAN identifiers, reboot and fill-byte options, time-outs.
+// A download target of RequestDownload (34): 24-bit address and size, data-format byte.
+struct KwpDownloadArea {
+    uint32_t address = 0xFFFFFF;
+    uint8_t format = 0xFF;
+    uint32_t size = 0xFFFFFF;
+};
+
+// KWP2000 part: addresses, timing and time-outs of the K-line stack, and what its upload
+// and download need of the model.
+struct KwpParameterBlock {
+    static constexpr std::size_t kAddressTableSize = 256;
+    static constexpr std::size_t kOemTableSize = 16;
+    static constexpr std::size_t kMaxSidRequests = 255;
+
+    std::array<KwpAddressEntry, kAddressTableSize> addressTable;
+    int32_t addressCount = 0;  // entries 0..addressCount-1 are tried at connect
+    uint8_t ecuAddress = 0;    // the pair in use; overwritten by the ECU search
+    uint8_t testerAddress = 0;
+    int32_t foundEntry = 0;  // index of the entry the ECU answered under
+
+    // Tester address per OEM id for the diagnostic access; below 0xF0 keeps the current one.
+    std::array<uint8_t, kOemTableSize> oemTesterAddress{};
+
+    // Timing wishes (ms) of the access-timing-parameter service.
+    int32_t p2Min = 0;
+    int32_t p2Max = 0;
+    int32_t p3Min = 0;
+    int32_t p3Max = 0;
+    int32_t p4Min = 0;
+
+    ServiceTimeouts timeouts;
+
+    KwpDownloadArea swDownloadArea;
+    KwpDownloadArea dsDownloadArea;
+    bool framAvailable = false;           // the ECU reports its FRAM layout on 21 01
+    bool upgradeStatusSupported = false;  // the ECU reports its upgrade state on 21 03
+    uint32_t framAddress = 0;
+    uint32_t framSize = 0;
+
+    // Memory upload: the area the model expects, the local identifier of the ECU's memory
+    // map (21 nn) and the piece size of each read (only its low 8 bits count).
+    uint32_t uploadStart = 0;
+    uint32_t uploadLength = 0;
+    int32_t uploadPiece = 0;
+    uint8_t memoryMapIdentifier = 0x01;
+    std::string dtcStatusText = "02";  // status byte of the event-memory read (18 ss FF FF)
+    // Free requests of the upload, written with "_" for the blanks ("1A_80").
+    std::vector<std::string> sidRequests;
+
+    bool scanAllAddresses = false;  // true: try every pair on every adapter
+
+    // The tester address for oemId; 0 (keep the current one) outside the table.
+    uint8_t OemTester(int32_t oemId) const {
+        if (oemId < 0 || static_cast<std::size_t>(oemId) >= kOemTableSize) return 0;
+        return oemTesterAddress[static_cast<std::size_t>(oemId)];
+    }
+    // Piece length of a memory read: the low 8 bits of uploadPiece (640 gives 128).
+    uint8_t UploadPieceBytes() const { return static_cast<uint8_t>(uploadPiece & 0xFF); }
+};
+
+// One entry of a UDS model's identification table for uploads.
+struct UdsIdentEntry {
+    std::string request;  // e.g. "22 F1 90"
+    std::string name;     // key of the upload line
+    std::string scaling;  // field layout for decoding, e.g. "A17"
+};
+
+// UDS part: CAN identifiers, reboot and fill-byte options, time-outs, and what the UDS
+// services need of the model (fingerprint, programming and upload layout).
 struct UdsParameterBlock {
+    uint32_t requestId = 0x18DA03F1;     // TESTER: physical requests
+    uint32_t responseId = 0x18DAF103;    // ECU: responses
+    uint32_t functionalId = 0x18DBFFF1;  // FTESTER: functional requests
+    int32_t reboot = 300;
+    int32_t useFillByte = 0;
+    int32_t fillByte = 255;
+    int32_t testerPresent = 0;
+    int32_t keepAliveMode = 0;  // 0 none, 1 physical, 2 functional tester present
+    bool completeDownloadSequence = false;
+
+    bool noFingerprint = false;
+    std::string fingerprint60;  // tester fingerprint write requests tried at connect
+    std::string fingerprint25;
+
+    bool prePostProgramming = false;  // functional sequences around a download
+    int32_t hexConversionMode = 0;    // 0 byte addressing, 1 word addressing
+    int32_t programmingAccess = 2;    // access step that opens programming
+    bool crcInDependencyCheck = false;
+
+    int32_t uploadType = 3;        // 2 short form, 3 full form
+    uint8_t dtcStatusMask = 0xFF;  // for the 19 xx requests
+    uint32_t memoryStart = 0;      // memory area read by an upload
+    uint32_t memoryLength = 0;
+    uint32_t memoryChunk = 0x80;  // bytes per 23 request
+    std::string identHeading = "[IdentMem]|";
+    std::vector<UdsIdentEntry> identTable;
+    std::vector<std::string> sidRequests;
+
     ServiceTimeouts timeouts;
 };
 

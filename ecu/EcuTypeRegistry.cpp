@@ -1,16 +1,28 @@
 #include "ecu/EcuTypeRegistry.h"
 
 #include "ecu/CEcu.h"
+#include "ecu/CEcuLuma.h"
+#include "ecu/CEcuR6xKwp2000.h"
+#include "ecu/CEcuT6xKwp2000.h"
 #include "engine/CSoftwareInterface.h"
 
 namespace diagbridge {
+namespace {
+
+template <typename Model>
+std::unique_ptr<CEcu> Create(CSoftwareInterface* communicationObject,
+                             const std::string& parameter) {
+    return std::make_unique<Model>(communicationObject, parameter);
+}
+
+}  // namespace
 
 const std::vector<EcuTypeRow>& EcuTypeTable() {
     static const std::vector<EcuTypeRow> table = {
-        {"T6X", kProtocolKwp2000, "CEcuT6xKwp2000", nullptr},
+        {"T6X", kProtocolKwp2000, "CEcuT6xKwp2000", Create<CEcuT6xKwp2000>},
         {"T6X", kProtocolUds, "CEcuT6xUdsIso14229", nullptr},
-        {"T60", kProtocolKwp2000, "CEcuT60Kwp2000", nullptr},
-        {"T60.1", kProtocolKwp2000, "CEcuT601Kwp2000", nullptr},
+        {"T60", kProtocolKwp2000, "CEcuT60Kwp2000", Create<CEcuT60Kwp2000>},
+        {"T60.1", kProtocolKwp2000, "CEcuT601Kwp2000", Create<CEcuT601Kwp2000>},
         {"T60.1", kProtocolUds, "CEcuT601UdsIso14229", nullptr},
         {"T60.1_UDS_A", kProtocolUds, "CEcuT601UdsIso14229_A", nullptr},
         {"T60.1_UDS_B", kProtocolUds, "CEcuT601UdsIso14229_B", nullptr},
@@ -20,21 +32,22 @@ const std::vector<EcuTypeRow>& EcuTypeTable() {
         {"T4X", kProtocolIso9141, "CEcuT4X", nullptr},
         {"T40H4", kProtocolIso9141, "CEcuT40H4", nullptr},
         {"T40H5", kProtocolIso9141, "CEcuT40H5", nullptr},
-        {"T65", kProtocolKwp2000, "CEcuT65Kwp2000", nullptr},
-        {"T61", kProtocolKwp2000, "CEcuT61Kwp2000", nullptr},
-        {"R6X", kProtocolKwp2000, "CEcuR6xKwp2000", nullptr},
+        {"T65", kProtocolKwp2000, "CEcuT65Kwp2000", Create<CEcuT65Kwp2000>},
+        {"T61", kProtocolKwp2000, "CEcuT61Kwp2000", Create<CEcuT61Kwp2000>},
+        {"R6X", kProtocolKwp2000, "CEcuR6xKwp2000", Create<CEcuR6xKwp2000>},
         {"VOLTARIS_R61_MOTORCONTROLLER", kProtocolUds, "CEcuVoltarisR61UdsIso14229MotorController",
          nullptr},
         {"VOLTARIS_R61_SAFETYCONTROLLER", kProtocolUds,
          "CEcuVoltarisR61UdsIso14229SafetyController", nullptr},
-        {"R60", kProtocolKwp2000, "CEcuR60Kwp2000", nullptr},
-        {"LUMAXX", kProtocolKwp2000, "CEcuLumaXX", nullptr},
-        {"LUMA_STANDARD", kProtocolKwp2000, "CEcuLumaStandard", nullptr},
-        {"LUMA_DAG", kProtocolKwp2000, "CEcuLumaDAG", nullptr},
-        {"LUMA_MAN_MARIVANE", kProtocolKwp2000, "CEcuLumaManMarivane", nullptr},
-        {"LUMA_MAN_RETARDER", kProtocolKwp2000, "CEcuLumaManRetarder", nullptr},
-        {"LUMA_KODIERSTATION", kProtocolKwp2000, "CEcuLumaKodierstation", nullptr},
-        {"LUMA_PROTOTYPE", kProtocolKwp2000, "CEcuLumaPrototyp", nullptr},
+        {"R60", kProtocolKwp2000, "CEcuR60Kwp2000", Create<CEcuR60Kwp2000>},
+        {"LUMAXX", kProtocolKwp2000, "CEcuLumaXX", Create<CEcuLumaXX>},
+        {"LUMA_STANDARD", kProtocolKwp2000, "CEcuLumaStandard", Create<CEcuLumaStandard>},
+        {"LUMA_DAG", kProtocolKwp2000, "CEcuLumaDAG", Create<CEcuLumaDAG>},
+        {"LUMA_MAN_MARIVANE", kProtocolKwp2000, "CEcuLumaManMarivane", Create<CEcuLumaManMarivane>},
+        {"LUMA_MAN_RETARDER", kProtocolKwp2000, "CEcuLumaManRetarder", Create<CEcuLumaManRetarder>},
+        {"LUMA_KODIERSTATION", kProtocolKwp2000, "CEcuLumaKodierstation",
+         Create<CEcuLumaKodierstation>},
+        {"LUMA_PROTOTYPE", kProtocolKwp2000, "CEcuLumaPrototyp", Create<CEcuLumaPrototyp>},
         {"TCX", kProtocolUds, "CEcuTCXUdsIso14229", nullptr},
         {"KALIDOR_FREE_RUN", kProtocolKalidor, "CEcuKalidorFreeRun", nullptr},
         {"KALIDOR_QUICK", kProtocolKalidor, "CEcuKalidorQuick", nullptr},

@@ -70,4 +70,51 @@ bool ReadSwitch(std::string_view value) {
     return stripped == "1";
 }
 
+namespace {
+
+bool HasHexPrefix(std::string_view text) {
+    return text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+bool HasHexSuffix(std::string_view text) {
+    return !text.empty() && (text.back() == 'h' || text.back() == 'H');
+}
+
+// All of digits read in base (10 or 16); false for none, a stray character or an overflow.
+bool ReadDigits(std::string_view digits, uint32_t base, uint32_t& number) {
+    if (digits.empty()) return false;
+    uint64_t value = 0;
+    for (char c : digits) {
+        const auto u = static_cast<unsigned char>(c);
+        uint32_t digit = 0;
+        if (std::isdigit(u)) {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (base == 16 && std::isxdigit(u)) {
+            digit = static_cast<uint32_t>(std::tolower(u) - 'a' + 10);
+        } else {
+            return false;
+        }
+        value = value * base + digit;
+        if (value > std::numeric_limits<uint32_t>::max()) return false;
+    }
+    number = static_cast<uint32_t>(value);
+    return true;
+}
+
+}  // namespace
+
+bool ReadHex(std::string_view value, uint32_t& number) {
+    const std::string text = StripBlanks(value);
+    std::string_view digits = text;
+    if (HasHexPrefix(digits)) digits.remove_prefix(2);
+    if (HasHexSuffix(digits)) digits.remove_suffix(1);
+    return ReadDigits(digits, 16, number);
+}
+
+bool ReadNumber(std::string_view value, uint32_t& number) {
+    const std::string text = StripBlanks(value);
+    if (HasHexPrefix(text) || HasHexSuffix(text)) return ReadHex(text, number);
+    return ReadDigits(text, 10, number);
+}
+
 }  // namespace diagbridge

@@ -32,4 +32,13 @@ int32_t ReadDecimal(std::string_view value);
 // A switch key (TRACE, PROGRESS, STATUS, ...): on only for the value 1.
 bool ReadSwitch(std::string_view value);
 
+// An unsigned number in hexadecimal with an optional "0x" prefix and "h" suffix ("0x33h",
+// "33h", "0x33", "33"); blanks are ignored. False, number untouched, for no digits, any
+// other character or a value above 0xFFFFFFFF.
+bool ReadHex(std::string_view value, uint32_t& number);
+
+// An unsigned number in decimal ("51"), or in hexadecimal when it carries a "0x" prefix or
+// an "h" suffix; otherwise as ReadHex.
+bool ReadNumber(std::string_view value, uint32_t& number);
+
 }  // namespace diagbridge

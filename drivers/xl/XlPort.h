@@ -1,0 +1,77 @@
+#pragma once
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "drivers/xl/CanFrame.h"
+#include "drivers/xl/XlApi.h"
+
+namespace diagbridge::xl {
+
+// One open port with one CAN channel of our own driver sources (virtual bus, hub, slcan,
+// socketcan): the receive queue, activation, output mode, bit rate and acceptance filter
+// that the XL entry points work on. A source derives from it and carries frames to its wire.
+class XlPort {
+  public:
+    static constexpr size_t kQueueCapacity = 256;  // events, as the channel asks for
+
+    virtual ~XlPort() = default;
+    XlPort(const XlPort&) = delete;
+    XlPort& operator=(const XlPort&) = delete;
+
+    XLstatus Activate();
+    XLstatus Deactivate();
+    XLstatus SetParams(const XLchipParams& params);
+    XLstatus SetOutput(int mode);
+    XLstatus SetAcceptance(uint32_t code, uint32_t mask, uint32_t range);
+    XLstatus Flush();
+    // Takes the oldest event; kErrQueueIsEmpty when there is none.
+    XLstatus Receive(XLevent& event);
+    // Sends one transmit-message event; kErrNotActive when inactive, kErrTxNotPossible silent.
+    XLstatus Transmit(const XLevent& event);
+    // Blocks up to ms milliseconds until an event is queued; true when one is.
+    bool WaitForEvent(uint32_t ms);
+
+    bool IsActive() const;
+    bool IsSilent() const;
+    uint32_t BitRate() const;
+
+    // Delivers a frame from the wire: queued when active and accepted by the filter.
+    void DeliverFromWire(const CanFrame& frame);
+    // Queues a chip-state event (for example bus-off with both error counters at 255).
+    void DeliverChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors);
+
+    static constexpr XLstatus kErrTxNotPossible = 118;
+
+  protected:
+    XlPort() = default;
+    // Puts frame on the source's wire; kSuccess when it was accepted.
+    virtual XLstatus SendToWire(const CanFrame& frame) = 0;
+    // Lets a source refuse or apply a bit rate (bit/s); the virtual bus takes any.
+    virtual XLstatus ApplyBitRate(uint32_t) { return kSuccess; }
+    // Told when the channel goes on or off the bus.
+    virtual void OnActiveChanged(bool) {}
+
+  private:
+    struct Filter {
+        uint32_t code = 0;
+        uint32_t mask = 0;  // 0 lets every identifier pass
+    };
+    bool Accepts(uint32_t id) const;
+    void Push(const XLevent& event);
+
+    mutable std::mutex mutex_;
+    std::condition_variable queued_;
+    std::array<XLevent, kQueueCapacity> queue_{};
+    size_t head_ = 0;
+    size_t count_ = 0;
+    bool overrun_ = false;
+    bool active_ = false;
+    bool silent_ = false;
+    uint32_t bitRate_ = 0;
+    Filter standard_;
+    Filter extended_;
+};
+
+}  // namespace diagbridge::xl

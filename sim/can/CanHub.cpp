@@ -1,0 +1,119 @@
+#include "sim/can/CanHub.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include "drivers/xl/CanFrame.h"
+
+namespace diagbridge::sim {
+
+namespace {
+constexpr int kBacklog = 16;
+
+bool RemoveStaleSocket(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+    return S_ISSOCK(info.st_mode) && unlink(path.c_str()) == 0;
+}
+}  // namespace
+
+CanHub::~CanHub() {
+    Stop();
+}
+
+bool CanHub::Start(const std::string& path, std::string& error) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        error = "socket path empty or too long: " + path;
+        return false;
+    }
+    if (!RemoveStaleSocket(path)) {
+        error = "path exists and is not a socket: " + path;
+        return false;
+    }
+    listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    if (listener_ < 0 ||
+        bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener_, kBacklog) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("cannot listen at ") + path + ": " + std::strerror(errno);
+        Stop();
+        return false;
+    }
+    path_ = path;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void CanHub::Stop() {
+    if (wake_[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = write(wake_[1], &byte, 1);
+    }
+    if (thread_.joinable()) thread_.join();
+    for (size_t i = 0; i < clientTotal_; ++i) close(clientFds_[i]);
+    clientTotal_ = 0;
+    clients_ = 0;
+    for (int& end : wake_) {
+        if (end >= 0) close(end);
+        end = -1;
+    }
+    if (listener_ >= 0) close(listener_);
+    listener_ = -1;
+    if (!path_.empty()) unlink(path_.c_str());
+    path_.clear();
+}
+
+void CanHub::Run() {
+    pollfd fds[kMaxClients + 2];
+    for (;;) {
+        fds[0] = {wake_[0], POLLIN, 0};
+        fds[1] = {listener_, POLLIN, 0};
+        for (size_t i = 0; i < clientTotal_; ++i) fds[i + 2] = {clientFds_[i], POLLIN, 0};
+        const size_t watched = clientTotal_ + 2;
+        if (poll(fds, watched, -1) < 0 && errno != EINTR) return;
+        if ((fds[0].revents & POLLIN) != 0) return;
+        // Walk backwards: Forward may drop a client by moving the last one into its place.
+        for (size_t i = watched - 1; i >= 2; --i) {
+            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) Forward(i - 2);
+        }
+        if ((fds[1].revents & POLLIN) != 0) Accept();
+    }
+}
+
+void CanHub::Accept() {
+    const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0) return;
+    if (clientTotal_ == kMaxClients) {
+        close(client);
+        return;
+    }
+    clientFds_[clientTotal_++] = client;
+    clients_ = clientTotal_;
+}
+
+void CanHub::Forward(size_t from) {
+    uint8_t packet[xl::kSocketCanFrameSize + 1];
+    const ssize_t size = recv(clientFds_[from], packet, sizeof(packet), 0);
+    if (size < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (size <= 0) {
+        close(clientFds_[from]);
+        clientFds_[from] = clientFds_[--clientTotal_];
+        clients_ = clientTotal_;
+        return;
+    }
+    if (static_cast<size_t>(size) != xl::kSocketCanFrameSize) return;
+    ++forwarded_;
+    for (size_t i = 0; i < clientTotal_; ++i) {
+        if (i != from) send(clientFds_[i], packet, xl::kSocketCanFrameSize, MSG_NOSIGNAL);
+    }
+}
+
+}  // namespace diagbridge::sim
