@@ -7,16 +7,25 @@
 namespace diagbridge::sim {
 
 const char* const kKwpFaultSyntax =
-    "      silence[@SID][*N]       no answer to the requests of service SID (hex; every\n"
-    "                              service without @SID), for N requests (without *N: all)\n"
+    "      silence[@SID][*N]       no answer to N requests (without *N: to all) of service\n"
+    "                              SID (hex); without @SID to any frame, wake-up included\n"
     "      pending:P[@SID][*N]     P answers 7F SID 78 (response pending), then the answer\n"
     "      busy[@SID][*N]          7F SID 21 (busy, repeat request) instead of the answer\n"
     "      negative:NRC[@SID][*N]  7F SID NRC (NRC hex) instead of the answer\n"
     "      checksum[*N]            responses with a wrong checksum\n"
     "      ident:TYPE              1A 93 and 1A 8E report object type TYPE (wrong ECU)\n"
-    "      upgrade-fail            the upgrade status after a download ends as failed\n";
+    "      upgrade-fail            the upgrade status after a download ends as failed\n"
+    "      (SID is any service but 81 and 82, which the line answers itself)\n";
 
 namespace {
+
+constexpr uint8_t kStartCommunication = 0x81;
+constexpr uint8_t kStopCommunication = 0x82;
+
+// A count of a line fault: times, or without a count every frame.
+uint32_t LineCount(uint32_t times) {
+    return times == KwpServiceFault::kEveryRequest ? std::numeric_limits<uint32_t>::max() : times;
+}
 
 struct FaultText {
     std::string_view kind;
@@ -67,7 +76,12 @@ bool ReadServiceFault(const FaultText& parts, bool needsValue, int valueBase,
     if (needsValue && (!ReadByte(parts.value, valueBase, fault.value) || fault.value == 0)) {
         return false;
     }
-    if (!parts.service.empty() && !ReadByte(parts.service, 16, fault.service)) return false;
+    if (!parts.service.empty()) {
+        if (!ReadByte(parts.service, 16, fault.service)) return false;
+        if (fault.service == kStartCommunication || fault.service == kStopCommunication) {
+            return false;
+        }
+    }
     return parts.times.empty() || ReadNumber(parts.times, 10, fault.times);
 }
 
@@ -82,6 +96,10 @@ bool Apply(const std::string& text, KwpFaultOptions& options) {
     if (parts.kind == "silence") {
         fault.kind = KwpServiceFault::Kind::kSilence;
         valid = ReadServiceFault(parts, false, 10, fault);
+        if (valid && fault.service == KwpServiceFault::kAnyService) {
+            options.silentRequests = LineCount(fault.times);
+            return true;
+        }
     } else if (parts.kind == "pending") {
         fault.kind = KwpServiceFault::Kind::kPending;
         valid = ReadServiceFault(parts, true, 10, fault);
@@ -97,7 +115,7 @@ bool Apply(const std::string& text, KwpFaultOptions& options) {
         if (!parts.times.empty() && (!ReadNumber(parts.times, 10, times) || times == 0)) {
             return false;
         }
-        options.badChecksumResponses = times == 0 ? std::numeric_limits<uint32_t>::max() : times;
+        options.badChecksumResponses = LineCount(times);
         return true;
     } else if (parts.kind == "ident") {
         if (parts.value.empty() || !parts.service.empty() || !parts.times.empty()) return false;

@@ -26,7 +26,10 @@ struct KwpServiceFault {
 // Everything the fault options of the virtual KWP2000 ECU can set.
 struct KwpFaultOptions {
     std::vector<KwpServiceFault> serviceFaults;  // the first that matches a request acts
-    uint32_t badChecksumResponses = 0;           // for the line (KlineFaults)
+    // For the line (KlineFaults): frames left unanswered, StartCommunication included, and
+    // responses sent with a wrong checksum.
+    uint32_t silentRequests = 0;
+    uint32_t badChecksumResponses = 0;
     std::string objectType;     // not empty: 1A 93 and 1A 8E report this other object type
     bool upgradeFails = false;  // the upgrade status after a download ends as failed
 };

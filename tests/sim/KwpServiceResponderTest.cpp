@@ -315,7 +315,7 @@ TEST(KwpServiceFaultTest, ParsesTheFaultTexts) {
     KwpFaultOptions options;
     std::string error;
     for (const char* text : {"silence@1A*2", "pending:3@36", "busy*4", "negative:31@23*1",
-                             "checksum*2", "ident:T65", "upgrade-fail"}) {
+                             "silence*3", "checksum*2", "ident:T65", "upgrade-fail"}) {
         EXPECT_TRUE(ParseKwpFault(text, options, error)) << text;
     }
     ASSERT_EQ(options.serviceFaults.size(), 4u);
@@ -330,17 +330,20 @@ TEST(KwpServiceFaultTest, ParsesTheFaultTexts) {
     EXPECT_EQ(pending.times, KwpServiceFault::kEveryRequest);
     EXPECT_EQ(options.serviceFaults[2].service, KwpServiceFault::kAnyService);
     EXPECT_EQ(options.serviceFaults[3].value, 0x31);
+    EXPECT_EQ(options.silentRequests, 3u);
     EXPECT_EQ(options.badChecksumResponses, 2u);
     EXPECT_EQ(options.objectType, "T65");
     EXPECT_TRUE(options.upgradeFails);
 
-    for (const char* text : {"", "noise", "pending", "pending:0", "pending:300", "negative",
-                             "negative:XY", "silence:1", "busy@1G", "busy@123", "busy*x",
-                             "checksum@10", "checksum*0", "ident:", "ident:T65*2"}) {
+    for (const char* text :
+         {"", "noise", "pending", "pending:0", "pending:300", "negative", "negative:XY",
+          "silence:1", "busy@1G", "busy@123", "busy*x", "checksum@10", "checksum*0",
+          "ident:", "ident:T65*2", "busy@81", "silence@82"}) {
         KwpFaultOptions untouched;
         EXPECT_FALSE(ParseKwpFault(text, untouched, error)) << text;
         EXPECT_FALSE(error.empty());
         EXPECT_TRUE(untouched.serviceFaults.empty()) << text;
+        EXPECT_EQ(untouched.silentRequests, 0u) << text;
     }
 }
 

@@ -113,6 +113,7 @@ int RunKline(const std::vector<std::string>& args) {
     options.ecuAddress = model.ecuAddress;
     sim::KlineEcuLine line(responder, options);
     sim::KlineFaults lineFaults;
+    lineFaults.silentRequests = parsed.faults.silentRequests;
     lineFaults.badChecksumResponses = parsed.faults.badChecksumResponses;
     line.InjectFaults(lineFaults);
     if (!line.Start()) {
