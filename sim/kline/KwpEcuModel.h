@@ -20,6 +20,7 @@ struct KwpSecurityLevel {
 struct KwpAddressRange {
     uint32_t start = 0;
     uint32_t length = 0;
+    // True when all count bytes from address lie in the range (count 0: address <= end).
     bool Contains(uint32_t address, uint32_t count) const {
         return address >= start && count <= length && address - start <= length - count;
     }

@@ -32,12 +32,21 @@ constexpr uint8_t kProgrammingDate = 0x8F;
 constexpr size_t kDateBytes = 4;
 constexpr uint8_t kUpgradeStatus = 0x03;
 
+// Request lengths, service byte included.
+constexpr size_t kServiceOnly = 1;
+constexpr size_t kWithParameter = 2;    // the service and one identifier or mode
+constexpr size_t kWithCode = 3;         // the service and a 16-bit trouble code or group
+constexpr size_t kTroubleCodeRead = 4;  // 18, status, 16-bit group
+constexpr size_t kMemoryRead = 5;       // 23, 24-bit address, count
+constexpr size_t kDownloadRequest = 8;  // 34, 24-bit address, format, 24-bit size
+constexpr size_t kParameterData = 2;    // where the data behind service and identifier start
+
 // Baud rates of the session request by baud-rate id; id 6 carries the rate in 3 bytes.
 constexpr std::array<uint32_t, 6> kBaudRates = {10400, 9600, 19200, 38400, 57600, 115200};
 constexpr uint8_t kBaudRateGiven = 0x06;
-constexpr size_t kSessionOnly = 2;
-constexpr size_t kSessionWithId = 3;
-constexpr size_t kSessionWithRate = 6;
+constexpr size_t kSessionWithId = 3;    // 10, mode, baud-rate id
+constexpr size_t kSessionWithRate = 6;  // 10, mode, 06, 24-bit baud rate
+constexpr size_t kSessionRateAt = 3;
 
 constexpr uint8_t kTimingReadLimits = 0x00;
 constexpr uint8_t kTimingSetDefaults = 0x01;
@@ -92,6 +101,15 @@ bool IsDate(const uint8_t* date) {
     return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
+// The ident record of option in records (const or not), or null.
+template <typename Records>
+auto* FindRecord(Records& records, uint8_t option) {
+    const auto found =
+        std::find_if(records.begin(), records.end(),
+                     [option](const KwpIdentRecord& r) { return r.option == option; });
+    return found == records.end() ? nullptr : &*found;
+}
+
 // A recognisable, address-dependent filling of the memory before anything was written.
 uint8_t InitialMemoryByte(uint32_t address) {
     return static_cast<uint8_t>(address * 7u + (address >> 8));
@@ -144,6 +162,7 @@ bool KwpServiceResponder::Respond(const Bytes& request, Bytes& response) {
 }
 
 bool KwpServiceResponder::RespondSeries(const Bytes& request, std::vector<Bytes>& responses) {
+    responses.clear();
     if (request.empty()) return false;
     const uint8_t service = request[0];
     std::lock_guard lock(mutex_);
@@ -217,8 +236,8 @@ void KwpServiceResponder::StartSession(const Bytes& request, Bytes& response) {
     if (request.size() == kSessionWithId && request[2] < kBaudRates.size()) {
         baudRate = kBaudRates[request[2]];
     } else if (request.size() == kSessionWithRate && request[2] == kBaudRateGiven) {
-        baudRate = Read24(request, 3);
-    } else if (request.size() != kSessionOnly) {
+        baudRate = Read24(request, kSessionRateAt);
+    } else if (request.size() != kWithParameter) {
         response = Negative(kStartSession, kwpnrc::kInvalidFormat);
         return;
     }
@@ -241,38 +260,45 @@ void KwpServiceResponder::SecurityAccess(const Bytes& request, Bytes& response) 
 }
 
 void KwpServiceResponder::TimingParameters(const Bytes& request, Bytes& response) {
-    if (request.size() < 2) {
-        response = Negative(kTimingParameters, kwpnrc::kInvalidFormat);
-        return;
-    }
-    const uint8_t what = request[1];
-    const bool setting = what == kTimingSet;
-    if (request.size() != (setting ? 2 + kTimingCount : 2) || what > kTimingSet) {
+    const uint8_t what = request.size() >= kWithParameter ? request[1] : 0xFF;
+    const size_t length = what == kTimingSet ? kParameterData + kTimingCount : kWithParameter;
+    if (request.size() != length || what > kTimingSet) {
         response = Negative(kTimingParameters, kwpnrc::kInvalidFormat);
         return;
     }
     response = {Positive(kTimingParameters), what};
-    if (what == kTimingReadLimits)
-        response.insert(response.end(), kTimingLimits.begin(), kTimingLimits.end());
-    if (what == kTimingReadCurrent) response.insert(response.end(), timing_.begin(), timing_.end());
-    if (what == kTimingSetDefaults) timing_ = kTimingDefaults;
-    if (!setting) return;
-    TimingCodes wanted{};
+    switch (what) {
+        case kTimingReadLimits:
+            response.insert(response.end(), kTimingLimits.begin(), kTimingLimits.end());
+            break;
+        case kTimingSetDefaults:
+            timing_ = kTimingDefaults;
+            break;
+        case kTimingReadCurrent:
+            response.insert(response.end(), timing_.begin(), timing_.end());
+            break;
+        default:
+            SetTiming(request.data() + kParameterData, response);
+            break;
+    }
+}
+
+void KwpServiceResponder::SetTiming(const uint8_t* codes, Bytes& response) {
     for (size_t i = 0; i < kTimingCount; ++i) {
-        wanted[i] = request[2 + i];
         const bool beyond =
-            kTimingIsMaximum[i] ? wanted[i] > kTimingLimits[i] : wanted[i] < kTimingLimits[i];
+            kTimingIsMaximum[i] ? codes[i] > kTimingLimits[i] : codes[i] < kTimingLimits[i];
         if (beyond) {
             response = Negative(kTimingParameters, kwpnrc::kOutOfRange);
             return;
         }
     }
-    timing_ = wanted;
+    std::copy_n(codes, kTimingCount, timing_.begin());
 }
 
 void KwpServiceResponder::TesterPresent(const Bytes& request, Bytes& response) {
-    if (request.size() == 2 && request[1] == kTesterPresentSilent) return;
-    if (request.size() > 2 || (request.size() == 2 && request[1] != kTesterPresentAnswer)) {
+    const bool withMode = request.size() == kWithParameter;
+    if (withMode && request[1] == kTesterPresentSilent) return;
+    if (request.size() > kWithParameter || (withMode && request[1] != kTesterPresentAnswer)) {
         response = Negative(kTesterPresent, kwpnrc::kInvalidFormat);
         return;
     }
@@ -281,20 +307,12 @@ void KwpServiceResponder::TesterPresent(const Bytes& request, Bytes& response) {
 
 // ---------------------------------------------------------------- identification and data
 
-template <typename Records>
-auto* FindRecord(Records& records, uint8_t option) {
-    const auto found =
-        std::find_if(records.begin(), records.end(),
-                     [option](const KwpIdentRecord& r) { return r.option == option; });
-    return found == records.end() ? nullptr : &*found;
-}
-
 KwpIdentRecord* KwpServiceResponder::FindIdent(uint8_t option) {
     return FindRecord(idents_, option);
 }
 
 void KwpServiceResponder::ReadIdent(const Bytes& request, Bytes& response) {
-    if (request.size() != 2) {
+    if (request.size() != kWithParameter) {
         response = Negative(kReadIdent, kwpnrc::kInvalidFormat);
         return;
     }
@@ -308,7 +326,7 @@ void KwpServiceResponder::ReadIdent(const Bytes& request, Bytes& response) {
 }
 
 void KwpServiceResponder::WriteData(const Bytes& request, Bytes& response) {
-    if (request.size() < 2) {
+    if (request.size() < kWithParameter) {
         response = Negative(kWriteData, kwpnrc::kInvalidFormat);
         return;
     }
@@ -322,20 +340,21 @@ void KwpServiceResponder::WriteData(const Bytes& request, Bytes& response) {
         return;
     }
     // The date and the record behind it: as long as the stored record.
-    if (request.size() - 2 != record->value.size() || record->value.size() < kDateBytes) {
+    if (request.size() - kParameterData != record->value.size() ||
+        record->value.size() < kDateBytes) {
         response = Negative(kWriteData, kwpnrc::kInvalidFormat);
         return;
     }
-    if (!IsDate(request.data() + 2)) {
+    if (!IsDate(request.data() + kParameterData)) {
         response = Negative(kWriteData, kwpnrc::kOutOfRange);
         return;
     }
-    record->value.assign(request.begin() + 2, request.end());
+    record->value.assign(request.begin() + kParameterData, request.end());
     response = {Positive(kWriteData), kProgrammingDate};
 }
 
 void KwpServiceResponder::ReadLocalData(const Bytes& request, Bytes& response) {
-    if (request.size() != 2) {
+    if (request.size() != kWithParameter) {
         response = Negative(kReadLocalData, kwpnrc::kInvalidFormat);
         return;
     }
@@ -366,7 +385,7 @@ void KwpServiceResponder::AnswerUpgradeStatus(Bytes& response) {
 }
 
 void KwpServiceResponder::ReadMemory(const Bytes& request, Bytes& response) {
-    if (request.size() != 5 || request[4] == 0 || request[4] > kMaxMemoryRead) {
+    if (request.size() != kMemoryRead || request[4] == 0 || request[4] > kMaxMemoryRead) {
         response = Negative(kReadMemory, kwpnrc::kInvalidFormat);
         return;
     }
@@ -386,7 +405,7 @@ void KwpServiceResponder::ReadMemory(const Bytes& request, Bytes& response) {
 // ---------------------------------------------------------------- event memory
 
 void KwpServiceResponder::ReadTroubleCodes(const Bytes& request, Bytes& response) {
-    if (request.size() != 4) {
+    if (request.size() != kTroubleCodeRead) {
         response = Negative(kReadTroubleCodes, kwpnrc::kInvalidFormat);
         return;
     }
@@ -402,7 +421,7 @@ void KwpServiceResponder::ReadTroubleCodes(const Bytes& request, Bytes& response
 }
 
 void KwpServiceResponder::ReadTroubleCodeStatus(const Bytes& request, Bytes& response) {
-    if (request.size() != 3) {
+    if (request.size() != kWithCode) {
         response = Negative(kReadTroubleCodeStatus, kwpnrc::kInvalidFormat);
         return;
     }
@@ -417,7 +436,7 @@ void KwpServiceResponder::ReadTroubleCodeStatus(const Bytes& request, Bytes& res
 }
 
 void KwpServiceResponder::ClearTroubleCodes(const Bytes& request, Bytes& response) {
-    if (request.size() != 3) {
+    if (request.size() != kWithCode) {
         response = Negative(kClearTroubleCodes, kwpnrc::kInvalidFormat);
         return;
     }
@@ -431,7 +450,7 @@ void KwpServiceResponder::ClearTroubleCodes(const Bytes& request, Bytes& respons
 // ---------------------------------------------------------------- download
 
 void KwpServiceResponder::RequestDownload(const Bytes& request, Bytes& response) {
-    if (request.size() != 8) {
+    if (request.size() != kDownloadRequest) {
         response = Negative(kRequestDownload, kwpnrc::kInvalidFormat);
         return;
     }
@@ -457,7 +476,7 @@ void KwpServiceResponder::TransferData(const Bytes& request, Bytes& response) {
 }
 
 void KwpServiceResponder::TransferExit(const Bytes& request, Bytes& response) {
-    const uint8_t code = request.size() == 1 ? image_.Finish() : kwpnrc::kInvalidFormat;
+    const uint8_t code = request.size() == kServiceOnly ? image_.Finish() : kwpnrc::kInvalidFormat;
     if (code != kwpnrc::kNone) {
         response = Negative(kTransferExit, code);
         return;

@@ -100,6 +100,8 @@ class KwpServiceResponder final : public IKlineResponder {
     void ReadMemory(const Bytes& request, Bytes& response);
     void SecurityAccess(const Bytes& request, Bytes& response);
     void TimingParameters(const Bytes& request, Bytes& response);
+    // 83 03: takes the five codes when each keeps within its limit.
+    void SetTiming(const uint8_t* codes, Bytes& response);
     void ReadTroubleCodes(const Bytes& request, Bytes& response);
     void ReadTroubleCodeStatus(const Bytes& request, Bytes& response);
     void ClearTroubleCodes(const Bytes& request, Bytes& response);
