@@ -56,11 +56,11 @@ KwpEcuModel T6x(std::string_view name, uint32_t uploadLength, uint32_t serial) {
         {0xB5, Text("DS 0815-03")},
         {0xBF, {0x00, 0x00, 0x00, 0x01}},
     };
-    model.memoryMapIdentifiers = {kFramLayout, kMemoryMap};
+    const KwpAddressRange fram = {kT6xFramStart, kT6xFramEnd - kT6xFramStart};
+    model.areaLists = {{kFramLayout, {fram}}, {kMemoryMap, {{kT6xFramStart, uploadLength}}}};
     model.upgradeStatus = true;
-    model.memoryAreas = {{kT6xFramStart, uploadLength}};
-    model.downloadRegions = {{kSoftwareStart, kDatasetEnd - kSoftwareStart},
-                             {kT6xFramStart, kT6xFramEnd - kT6xFramStart}};
+    model.memoryAreas = {fram};
+    model.downloadRegions = {{kSoftwareStart, kDatasetEnd - kSoftwareStart}, fram};
     model.troubleCodes = {
         {0x5012, 0x62, {0x01, 0x2C, 0x00, 0x4B}},
         {0x6101, 0x22, {0x00, 0x10}},
@@ -103,10 +103,10 @@ KwpEcuModel Luma(std::string_view name, uint8_t ecuAddress, uint8_t testerAddres
         {0x9B, Text("LUMA-RT")},
         {0x9C, Text("D2066LUH")},
     };
-    model.memoryMapIdentifiers = {kFramLayout, kLumaMemoryMap};
-    model.memoryAreas = {{kLumaEepromStart, kLumaEepromSize}};
-    model.downloadRegions = {{kSoftwareStart, kDatasetEnd - kSoftwareStart},
-                             {kLumaEepromStart, kLumaEepromSize}};
+    const KwpAddressRange eeprom = {kLumaEepromStart, kLumaEepromSize};
+    model.areaLists = {{kFramLayout, {eeprom}}, {kLumaMemoryMap, {eeprom}}};
+    model.memoryAreas = {eeprom};
+    model.downloadRegions = {{kSoftwareStart, kDatasetEnd - kSoftwareStart}, eeprom};
     model.troubleCodes = {{0x0110, 0x24, {0x0B, 0x80}}};
     return model;
 }

@@ -32,6 +32,12 @@ struct KwpIdentRecord {
     std::vector<uint8_t> value;
 };
 
+// The answer of ReadDataByLocalIdentifier (21) for one identifier: a list of areas.
+struct KwpAreaList {
+    uint8_t identifier = 0;
+    std::vector<KwpAddressRange> areas;
+};
+
 // A stored trouble code: its number, status byte and the environment data of 17.
 struct KwpTroubleCode {
     uint16_t code = 0;
@@ -48,9 +54,9 @@ struct KwpEcuModel {
     std::vector<uint8_t> sessions;  // diagnostic modes of StartDiagnosticSession (10)
     std::vector<KwpSecurityLevel> securityLevels;
     std::vector<KwpIdentRecord> idents;  // 1A options; 80 lists them
-    // ReadDataByLocalIdentifier (21): identifiers answered with the memory areas, and whether
+    // ReadDataByLocalIdentifier (21): the FRAM layout (01) and the memory map, and whether
     // 21 03 reports the upgrade status of the last download.
-    std::vector<uint8_t> memoryMapIdentifiers;
+    std::vector<KwpAreaList> areaLists;
     bool upgradeStatus = false;
     std::vector<KwpAddressRange> memoryAreas;      // readable by ReadMemoryByAddress (23)
     std::vector<KwpAddressRange> downloadRegions;  // writable by a download (34/36/37)

@@ -359,10 +359,10 @@ void KwpServiceResponder::ReadLocalData(const Bytes& request, Bytes& response) {
         return;
     }
     const uint8_t identifier = request[1];
-    const auto& maps = model_.memoryMapIdentifiers;
-    if (std::find(maps.begin(), maps.end(), identifier) != maps.end()) {
+    for (const KwpAreaList& list : model_.areaLists) {
+        if (list.identifier != identifier) continue;
         response = {Positive(kReadLocalData), identifier};
-        for (const KwpAddressRange& area : model_.memoryAreas) {
+        for (const KwpAddressRange& area : list.areas) {
             Append24(response, area.start);
             Append24(response, area.length);
         }
