@@ -14,6 +14,18 @@ class IKlineResponder {
     // Returns true with the response service bytes (1..255) in response; false stays
     // silent.
     virtual bool Respond(const std::vector<uint8_t>& request, std::vector<uint8_t>& response) = 0;
+    // The frames that answer request, in the order sent, each after the response delay (a
+    // response-pending answer followed by the final one). False or an empty list stays
+    // silent. By default the one answer of Respond.
+    virtual bool RespondSeries(const std::vector<uint8_t>& request,
+                               std::vector<std::vector<uint8_t>>& responses) {
+        std::vector<uint8_t> response;
+        if (!Respond(request, response)) return false;
+        responses.push_back(response);
+        return true;
+    }
+    // StartCommunication (true) or StopCommunication (false) was answered.
+    virtual void CommunicationChanged(bool /*started*/) {}
 };
 
 }  // namespace diagbridge::sim

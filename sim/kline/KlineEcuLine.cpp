@@ -103,32 +103,38 @@ void KlineEcuLine::HandleFrame(const KlineFrameParser::Frame& frame) {
     if (frame.target != options_.ecuAddress) return;
     ++framesReceived_;
     if (TakeFault(&KlineFaults::silentRequests)) return;
-    std::vector<uint8_t> response;
-    if (!Answer(frame, response)) return;
-    uint32_t delay = 0;
-    {
-        std::lock_guard lock(mutex_);
-        delay = responseDelayMs_;
+    std::vector<std::vector<uint8_t>> responses;
+    if (!Answer(frame, responses)) return;
+    for (const std::vector<uint8_t>& response : responses) {
+        if (response.empty() || response.size() > kMaxResponseData) return;
+        uint32_t delay = 0;
+        {
+            std::lock_guard lock(mutex_);
+            delay = responseDelayMs_;
+        }
+        if (!Pause(delay)) return;
+        SendResponse(frame.source, response);
     }
-    if (!Pause(delay)) return;
-    SendResponse(frame.source, response);
 }
 
-bool KlineEcuLine::Answer(const KlineFrameParser::Frame& frame, std::vector<uint8_t>& response) {
+bool KlineEcuLine::Answer(const KlineFrameParser::Frame& frame,
+                          std::vector<std::vector<uint8_t>>& responses) {
     const uint8_t service = frame.data.at(0);
     if (service == kStartCommunication) {
         started_ = true;
-        response = {static_cast<uint8_t>(service + kPositiveOffset), kKeyByte1, kKeyByte2};
+        responder_.CommunicationChanged(true);
+        responses.push_back(
+            {static_cast<uint8_t>(service + kPositiveOffset), kKeyByte1, kKeyByte2});
         return true;
     }
     if (!started_ && options_.requireStartCommunication) return false;
     if (service == kStopCommunication) {
         started_ = false;
-        response = {static_cast<uint8_t>(service + kPositiveOffset)};
+        responder_.CommunicationChanged(false);
+        responses.push_back({static_cast<uint8_t>(service + kPositiveOffset)});
         return true;
     }
-    if (!responder_.Respond(frame.data, response)) return false;
-    return !response.empty() && response.size() <= kMaxResponseData;
+    return responder_.RespondSeries(frame.data, responses);
 }
 
 void KlineEcuLine::SendResponse(uint8_t tester, const std::vector<uint8_t>& data) {

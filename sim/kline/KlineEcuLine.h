@@ -66,8 +66,8 @@ class KlineEcuLine {
   private:
     void Run();
     void HandleFrame(const KlineFrameParser::Frame& frame);
-    // The answer to StartCommunication / StopCommunication, or the responder's.
-    bool Answer(const KlineFrameParser::Frame& frame, std::vector<uint8_t>& response);
+    // The answer to StartCommunication / StopCommunication, or the responder's frames.
+    bool Answer(const KlineFrameParser::Frame& frame, std::vector<std::vector<uint8_t>>& responses);
     void SendResponse(uint8_t tester, const std::vector<uint8_t>& data);
     // Writes bytes to the line, with a 0 byte first while that fault is pending.
     void Send(const uint8_t* bytes, size_t count);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/kline/KlineBasicResponder.h"
+#include "sim/kline/KwpServiceResponder.h"
 
 namespace diagbridge::sim {
 namespace {
@@ -156,6 +157,32 @@ TEST_F(KlineEcuLineTest, GapInsideAFrameDropsIt) {
     ::usleep(300 * 1000);  // far beyond the inter-byte gap
     tester_->Send(kTesterPresent);
     EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+}
+
+TEST(KlineEcuLineSeriesTest, PendingAnswersPrecedeTheAnswerAndStopEndsTheSession) {
+    KwpServiceResponder responder(*FindKwpEcuModel("T60"), {});
+    responder.InjectFaults({{KwpServiceFault::Kind::kPending, 0x3E, 2, 1}});
+    KlineLineOptions options;
+    options.responseDelayMs = 0;
+    KlineEcuLine line(responder, options);
+    ASSERT_TRUE(line.Start());
+    RawTester tester(line.DevicePath());
+    ASSERT_TRUE(tester.IsOpen());
+    tester.Send(kStartCommunication);
+    EXPECT_EQ(tester.Receive(kStartAnswer.size()), kStartAnswer);
+    tester.Send(kTesterPresent);
+    const Bytes pending = {0x83, 0xFA, 0x18, 0x7F, 0x3E, 0x78, 0xCA};
+    Bytes expected = pending;
+    expected.insert(expected.end(), pending.begin(), pending.end());
+    expected.insert(expected.end(), {0x81, 0xFA, 0x18, 0x7E, 0x11});
+    EXPECT_EQ(tester.Receive(expected.size()), expected);
+
+    tester.Send({0x82, 0x18, 0xFA, 0x10, 0x85, 0x29});
+    EXPECT_EQ(tester.Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x50, 0x85, 0x69}));
+    EXPECT_EQ(responder.Session(), 0x85);
+    tester.Send({0x81, 0x18, 0xFA, 0x82, 0x15});
+    EXPECT_EQ(tester.Receive(5), (Bytes{0x81, 0xFA, 0x18, 0xC2, 0x55}));
+    EXPECT_EQ(responder.Session(), KwpServiceResponder::kDefaultSession);
 }
 
 TEST(KlineBasicResponderTest, AnswersTesterPresentAndRefusesTheRest) {

@@ -14,8 +14,9 @@ std::vector<SimCommand>& Registry() {
 }
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out, "usage: diagbridge-sim <command> [options]\n\n"
-                      "Runs a virtual ECU or bus for DiagBridgeV4 without hardware.\n\ncommands:\n");
+    std::fprintf(out,
+                 "usage: diagbridge-sim <command> [options]\n\n"
+                 "Runs a virtual ECU or bus for DiagBridgeV4 without hardware.\n\ncommands:\n");
     for (const auto& command : Registry()) std::fprintf(out, "  %s\n", command.synopsis);
 }
 }  // namespace
@@ -24,7 +25,9 @@ SimCommandRegistration::SimCommandRegistration(const SimCommand& command) {
     Registry().push_back(command);
 }
 
-const std::vector<SimCommand>& SimCommands() { return Registry(); }
+const std::vector<SimCommand>& SimCommands() {
+    return Registry();
+}
 
 }  // namespace diagbridge::simtool
 
