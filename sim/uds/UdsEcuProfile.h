@@ -58,6 +58,9 @@ struct UdsEcuProfile {
     uint8_t dtcAvailabilityMask = 0xFF;
     uint8_t dtcFormat = 0x01;  // ISO 14229-1 DTC format
     uint16_t maxBlockLength = kDefaultMaxBlockLength;
+    // ISO 14229 starts the transfer counter at 1 with every request download; the T6x
+    // programming sequence counts on across the blocks of one download (from the erase).
+    bool counterRestartsPerDownload = false;
     UdsFlowSettings flow;
 
     // The rule for seed level in session, or null.

@@ -64,6 +64,7 @@ uint8_t UdsEcuServices::RoutineControl(const uint8_t* request, size_t length, Wr
 uint8_t UdsEcuServices::Erase(Writer& out) {
     image_.clear();
     downloading_ = false;
+    expectedCounter_ = 1;
     crc_ = kCrc32Initial;
     erased_ = true;
     out.Put(kRoutineOk);
@@ -105,7 +106,7 @@ uint8_t UdsEcuServices::RequestDownload(const uint8_t* request, size_t length, W
     }
     image_.push_back({start, size, {}, false});
     downloading_ = true;
-    expectedCounter_ = 1;
+    if (profile_.counterRestartsPerDownload) expectedCounter_ = 1;
     out.Put(kTwoByteLengthFormat);
     out.PutNumber(profile_.maxBlockLength, 2);
     return 0;

@@ -20,6 +20,7 @@ UdsEcuProfile TestProfile() {
     UdsEcuProfile profile = DefaultUdsEcuProfile();
     profile.keyRules = {kProgrammingRule, kExtendedRule, kWideRule};
     profile.maxBlockLength = 0x0C00;
+    profile.counterRestartsPerDownload = true;
     return profile;
 }
 
@@ -283,6 +284,24 @@ TEST(UdsEcuServicesTest, CounterWrapsAfter255Transfers) {
         ASSERT_EQ(ecu.Ask(request), answer) << transfer;
     }
     EXPECT_EQ(ecu.Ask("37"), "77");
+}
+
+TEST(UdsEcuServicesTest, TheT6xCounterRunsOnAcrossTheBlocksOfADownload) {
+    UdsEcuProfile profile = TestProfile();
+    profile.counterRestartsPerDownload = false;
+    Ecu ecu(profile);
+    ecu.Unlock(kProgrammingRule);
+    ecu.Ask("31 01 FF 00");
+    EXPECT_EQ(ecu.Ask("34 00 33 00 00 00 00 00 01"), "74 20 0C 00");
+    EXPECT_EQ(ecu.Ask("36 01 AA"), "76 01");
+    EXPECT_EQ(ecu.Ask("37"), "77");
+    EXPECT_EQ(ecu.Ask("34 00 33 00 10 00 00 00 01"), "74 20 0C 00");
+    EXPECT_EQ(ecu.Ask("36 01 BB"), "7F 36 73");
+    EXPECT_EQ(ecu.Ask("36 02 BB"), "76 02");
+    EXPECT_EQ(ecu.Ask("37"), "77");
+    ecu.Ask("31 01 FF 00");  // a new erase starts the count again
+    EXPECT_EQ(ecu.Ask("34 00 33 00 00 00 00 00 01"), "74 20 0C 00");
+    EXPECT_EQ(ecu.Ask("36 01 CC"), "76 01");
 }
 
 TEST(UdsEcuServicesTest, ASessionChangeAbandonsTheDownload) {

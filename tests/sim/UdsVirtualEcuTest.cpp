@@ -160,6 +160,7 @@ Bytes LongWrite(size_t count) {
 TEST_F(UdsVirtualEcuTest, SegmentedResponseFramesOnTheBus) {
     Join();
     EXPECT_EQ(Ask({0x22, 0xF1, 0x90}), VinAnswer());
+    ASSERT_TRUE(WaitAnswered(1));
     const std::vector<Bytes> frames = log_->From(kResponseId);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[0], (Bytes{0x10, 0x14, 0x62, 0xF1, 0x90, 'W', 'D', 'B'}));
