@@ -20,6 +20,7 @@
 namespace diagbridge::e2e {
 
 constexpr const char* kModelKeyword = "E2E_T6X_UDS";
+constexpr uint8_t kBlockSize = 32;
 
 // A stand-in for the T6x UDS models: their addresses and access table, keys by
 // (seed x multiplier + addend) mod 65536. Creation keys: PREPOST=1 (programming sequences
@@ -123,6 +124,9 @@ class UdsSession {
         sim::UdsEcuProfile profile = sim::DefaultUdsEcuProfile();
         E2eUdsModel tables(nullptr, kModelKeyword);
         sim::ApplyModel(tables, profile);
+        // The bus runs without wire time here, so the tester sends as fast as it can: the
+        // ECU takes 32 frames per flow control, well within the 256 its channel queues.
+        profile.flow.blockSize = kBlockSize;
         ecu_ = std::make_unique<sim::UdsVirtualEcu>(profile);
         ecu_->SetFaults(faults);
         std::string error;
