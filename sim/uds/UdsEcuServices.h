@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/uds/UdsEcuProfile.h"
+#include "uds/Crc32.h"
 
 namespace diagbridge::sim {
 
@@ -126,7 +127,7 @@ class UdsEcuServices {
     std::vector<UdsImageSegment> image_;
     bool downloading_ = false;
     uint8_t expectedCounter_ = 1;
-    uint32_t crc_ = 0;
+    uint32_t crc_ = kCrc32Initial;
 };
 
 }  // namespace diagbridge::sim
