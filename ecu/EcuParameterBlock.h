@@ -46,36 +46,38 @@ struct UdsIdentEntry {
 };
 
 // UDS part: CAN identifiers, reboot and fill-byte options, time-outs, and what the UDS
-// services need of the model (fingerprint, programming and upload layout).
+// services need of the model (fingerprint, programming and upload layout). The UDS models
+// fill it; the communication object reads its copy.
 struct UdsParameterBlock {
-    uint32_t requestId = 0x18DA03F1;     // TESTER: physical requests
-    uint32_t responseId = 0x18DAF103;    // ECU: responses
-    uint32_t functionalId = 0x18DBFFF1;  // FTESTER: functional requests
-    int32_t reboot = 300;
-    int32_t useFillByte = 0;
-    int32_t fillByte = 255;
-    int32_t testerPresent = 0;
-    int32_t keepAliveMode = 0;  // 0 none, 1 physical, 2 functional tester present
-    bool completeDownloadSequence = false;
+    // 29-bit identifiers in normal fixed addressing, whatever the model calls them.
+    uint32_t requestId = 0x18DA03F1;     // physical requests, tester to ECU
+    uint32_t responseId = 0x18DAF103;    // responses, ECU to tester
+    uint32_t functionalId = 0x18DBFFF1;  // functional requests
+    int32_t reboot = 300;                // REBOOT: wait after an ECU reset, ms
+    int32_t useFillByte = 0;             // USEFILLBYTE: 1 pads CAN frames to 8 bytes
+    int32_t fillByte = 255;              // FILLBYTE: 0..255
+    int32_t keepAliveMode = 0;  // TESTERPRESENT: 0 none, 1 physical, 2 functional tester present
 
     bool noFingerprint = false;
-    std::string fingerprint60;  // tester fingerprint write requests tried at connect
-    std::string fingerprint25;
+    std::string fingerprint60;  // tester fingerprint write requests tried at connect, in this
+    std::string fingerprint25;  // order; empty: not written
 
-    bool prePostProgramming = false;  // functional sequences around a download
+    bool prePostProgramming = false;  // SERVICEDOWNLOAD_COMPLETE_SEQUENCE: functional sequences
+                                      // around a download
     int32_t hexConversionMode = 0;    // 0 byte addressing, 1 word addressing
     int32_t programmingAccess = 2;    // access step that opens programming
     bool crcInDependencyCheck = false;
 
-    int32_t uploadType = 3;            // 2 short form, 3 full form
-    uint8_t dtcStatusMask = 0xFF;      // for the 19 xx requests
-    uint32_t memoryStart = 0;          // memory area read by an upload
-    uint32_t memoryLength = 0;
-    uint32_t memoryChunk = 0x80;       // bytes per 23 request
+    int32_t uploadType = 3;        // 2 short form, 3 full form
+    uint8_t dtcStatusMask = 0xFF;  // UPLOADDTC: status mask of the 19 xx requests
+    uint32_t memoryStart = 0;      // memory area read by an upload
+    uint32_t memoryLength = 0;     // bytes; 0 reads nothing
+    uint32_t memoryChunk = 0x80;   // bytes per 23 request and per HEX record, 1..255
     std::string identHeading = "[IdentMem]|";
     std::vector<UdsIdentEntry> identTable;
-    std::vector<std::string> sidRequests;
+    std::vector<std::string> sidRequests;  // UPLOADSID: hex byte strings
 
+    // TIMEOUT_SERVICE...; every other command waits ServiceTimeouts::kDefaultServiceTimeoutMs.
     ServiceTimeouts timeouts;
 };
 

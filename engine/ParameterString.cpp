@@ -70,4 +70,31 @@ bool ReadSwitch(std::string_view value) {
     return stripped == "1";
 }
 
+bool ReadHexNumber(std::string_view value, uint32_t& number) {
+    constexpr std::size_t kMaxDigits = 8;
+    std::string digits;
+    bool sawDigit = false;
+    bool leading = true;
+    for (char c : value) {
+        if (c == 'h' || c == 'H') continue;
+        if (leading && (c == '0' || c == 'x' || c == 'X')) {
+            sawDigit = sawDigit || c == '0';
+            continue;
+        }
+        leading = false;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits += c;
+    }
+    if (digits.size() > kMaxDigits || (!sawDigit && digits.empty())) return false;
+    uint32_t result = 0;
+    for (char c : digits) {
+        const int nibble = std::isdigit(static_cast<unsigned char>(c))
+                               ? c - '0'
+                               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+        result = (result << 4) | static_cast<uint32_t>(nibble);
+    }
+    number = result;
+    return true;
+}
+
 }  // namespace diagbridge

@@ -32,4 +32,9 @@ int32_t ReadDecimal(std::string_view value);
 // A switch key (TRACE, PROGRESS, STATUS, ...): on only for the value 1.
 bool ReadSwitch(std::string_view value);
 
+// A hexadecimal number written as "0x18DA03F1h", "18DA03F1h" or "0x33": leading "0" and "x"
+// characters and every "h" are dropped, the rest must be at most eight hex digits (either
+// case). False, with number untouched, when there is no digit at all or anything else.
+bool ReadHexNumber(std::string_view value, uint32_t& number);
+
 }  // namespace diagbridge

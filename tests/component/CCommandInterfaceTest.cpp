@@ -134,8 +134,8 @@ TEST_F(CommandInterfaceTest, EcuIdsRangeFrom1000To1255) {
 
 TEST_F(CommandInterfaceTest, EcuCreationChecksKeywordAndProtocol) {
     const int32_t communication = CreateCommunication();
-    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);  // model of another protocol
-    EXPECT_EQ(CreateEcu(communication, "T60.1_UDS_B"), -7);    // model not built yet
+    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);         // model of another protocol
+    EXPECT_EQ(CreateEcu(communication, "T60.1_UDS_B|BOGUS=1"), -3);  // a UDS model refuses
     EXPECT_EQ(CreateEcu(communication, "NOPE"), -7);
     EXPECT_EQ(CreateEcu(communication, "FAKE_ECU|BOGUS=1"), -3);
     EXPECT_EQ(CreateEcu(5, "FAKE_ECU"), -7);
