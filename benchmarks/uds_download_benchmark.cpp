@@ -15,61 +15,19 @@
 
 #include "component/CCommandInterface.h"
 #include "drivers/xl/VirtualCanBus.h"
-#include "ecu/CEcu.h"
-#include "engine/CConvert.h"
-#include "engine/CSoftwareInterface.h"
 #include "sim/uds/UdsVirtualEcu.h"
 #include "uds/Crc32.h"
 
 namespace diagbridge {
 namespace {
 
-constexpr const char* kModelKeyword = "BENCH_T6X_UDS";
+constexpr const char* kModelKeyword = "T60.1";
 constexpr uint32_t kBitRate = 500000;
 constexpr uint32_t kImageStart = 0x010000;
 constexpr size_t kRecordBytes = 32;
 constexpr uint32_t kLastTransferPauseMs = 150;  // after each block's last transfer
 constexpr double kBusShareTarget = 0.95;
 constexpr double kParallelTarget = 1.2;
-
-// The T6x programming access: session 10 02, seed 27 61, key by multiplier and addend.
-class BenchModel : public CEcu {
-  public:
-    BenchModel(CSoftwareInterface* object, const std::string&) : CEcu(object) {
-        SetCreated(true);
-        InitIdent(kModelKeyword, "UDS_ISO_14229");
-        SetPermissions(true, true, true, true);
-        const AccessStep steps[] = {
-            {"10 01", "", "", {"", "", ""}, 0, 0, true, 0},
-            {"10 01", "", "", {"", "", ""}, 0, 0, true, 0},
-            {"10 02", "27 61", "27 62", {"2E FE FE 20 14 03 27", "", ""}, 31, 4711, true, 0},
-        };
-        for (const AccessStep& step : steps) {
-            accessTable_[static_cast<std::size_t>(accessCount_++)] = step;
-        }
-        parameters_.uds.requestId = 0x18DA03F1;
-        parameters_.uds.responseId = 0x18DAF103;
-        parameters_.uds.crcInDependencyCheck = true;
-        parameters_.uds.noFingerprint = true;
-        parameters_.uds.timeouts.download = 3600000;
-    }
-    std::string BuildAccessRequest(const AccessStep& step, const std::string& seed) override {
-        uint8_t bytes[8];
-        std::size_t stored = 0;
-        if (HexStringToBytes(seed, bytes, sizeof(bytes), stored) < 0 || stored < 4) return {};
-        const int64_t key =
-            (((bytes[2] << 8) | bytes[3]) * step.keyMultiplier + step.keyAddend) % 65536;
-        char text[32];
-        std::snprintf(text, sizeof(text), "%s %02X %02X", step.keyRequestPrefix.c_str(),
-                      static_cast<unsigned>(key >> 8), static_cast<unsigned>(key & 0xFF));
-        return text;
-    }
-    int32_t Connect() override { return ConnectThroughCommunicationObject(); }
-};
-
-std::unique_ptr<CEcu> CreateBenchModel(CSoftwareInterface* object, const std::string& parameter) {
-    return std::make_unique<BenchModel>(object, parameter);
-}
 
 std::string Record(uint8_t type, uint16_t address, const uint8_t* data, size_t count) {
     char text[2 * kRecordBytes + 16];
@@ -122,10 +80,12 @@ class Bench {
     explicit Bench(int index)
         : name_("bench.uds." + std::to_string(index)),
           bus_(xl::VirtualCanBus::Named(name_)),
-          component_(Registry()) {
+          component_() {
         bus_->SetWireTimeModel(true);
-        sim::UdsEcuProfile profile = sim::DefaultUdsEcuProfile();
-        profile.keyRules = {{0x02, 0x61, 31, 4711, 2}};
+        sim::UdsEcuProfile profile;
+        std::string error;
+        if (!sim::ProfileForModel(kModelKeyword, profile, error))
+            std::fprintf(stderr, "%s\n", error.c_str());
         profile.bitRate = kBitRate;
         ecu_ = std::make_unique<sim::UdsVirtualEcu>(profile);
     }
@@ -169,12 +129,6 @@ class Bench {
     const WireTimeMeter& Meter() const { return meter_; }
 
   private:
-    static ObjectRegistry Registry() {
-        ObjectRegistry registry = DefaultObjectRegistry();
-        registry.ecuTypes.push_back({kModelKeyword, kProtocolUds, "BenchModel", &CreateBenchModel});
-        return registry;
-    }
-
     std::string name_;
     std::shared_ptr<xl::VirtualCanBus> bus_;
     CCommandInterface component_;

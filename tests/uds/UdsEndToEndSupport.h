@@ -117,13 +117,21 @@ inline std::string UniqueBus() {
 // clock (the waits for frames stay real).
 class UdsSession {
   public:
-    explicit UdsSession(const sim::UdsFaultPlan& faults = {}, const std::string& options = "")
+    // keyword: the test model, or a model of the component's registry ("T60.1", ...), whose
+    // key constants the ECU then takes from the registry's own model.
+    explicit UdsSession(const sim::UdsFaultPlan& faults = {}, const std::string& options = "",
+                        const std::string& keyword = kModelKeyword)
         : scoped_(clock_), component_(E2eRegistry()) {
         const std::string selector = "virtual:" + UniqueBus();
         setenv("DIAGBRIDGE_XL", selector.c_str(), 1);
         sim::UdsEcuProfile profile = sim::DefaultUdsEcuProfile();
-        E2eUdsModel tables(nullptr, kModelKeyword);
-        sim::ApplyModel(tables, profile);
+        if (keyword == kModelKeyword) {
+            E2eUdsModel tables(nullptr, kModelKeyword);
+            sim::ApplyModel(tables, profile);
+        } else {
+            std::string error;
+            EXPECT_TRUE(sim::ProfileForModel(keyword, profile, error)) << error;
+        }
         // The bus runs without wire time here, so the tester sends as fast as it can: the
         // ECU takes 32 frames per flow control, well within the 256 its channel queues.
         profile.flow.blockSize = kBlockSize;
@@ -132,7 +140,7 @@ class UdsSession {
         std::string error;
         started_ = ecu_->Start(selector, error);
         EXPECT_TRUE(started_) << error;
-        modelParameter_ = std::string(kModelKeyword) + options;
+        modelParameter_ = keyword + options;
     }
     ~UdsSession() {
         int32_t result = 0;

@@ -171,5 +171,30 @@ TEST(UdsEndToEndTest, SuppressedPositiveResponsesSucceedOnSilence) {
     });
 }
 
+TEST(UdsEndToEndTest, TheT601ModelConnectsFlashesAndUploads) {
+    UdsSession session({}, "", "T60.1");
+    ASSERT_EQ(session.Connect(), 0);
+    session.Ecu().Inspect([](const sim::UdsEcuServices& ecu) {
+        ASSERT_NE(ecu.Identifier(0xFEFF), nullptr);  // the ORLAN fingerprint
+    });
+    int32_t result = 1;
+    const std::string ident = session.Ident(result);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Has(ident, "NAME=T60.1|")) << ident;
+    EXPECT_TRUE(Has(ident, "SERIALNUMBER=1234567|")) << ident;
+    for (int32_t access : {2, 3, 4}) EXPECT_EQ(session.Access(access), 0) << access;
+    const Image image;
+    EXPECT_EQ(session.Download(image.Hex()), 0);
+    session.Ecu().Inspect([&](const sim::UdsEcuServices& ecu) {
+        ASSERT_EQ(ecu.Image().size(), 2u);
+        EXPECT_EQ(ecu.Image()[0].data, image.low);
+        EXPECT_EQ(ecu.Image()[1].data, image.high);
+    });
+    const std::string upload = session.Upload(result);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Has(upload, "[FRAM]|:020000040040BA|:80018000")) << upload.substr(0, 400);
+    EXPECT_TRUE(Has(upload, "[EventMemChronical]|EventAnz=2|")) << upload.substr(0, 400);
+}
+
 }  // namespace
 }  // namespace diagbridge::e2e
