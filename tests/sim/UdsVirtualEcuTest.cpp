@@ -135,13 +135,14 @@ class UdsVirtualEcuTest : public ::testing::Test {
         log_.reset();
     }
 
+    // Before the ECU, whose thread reports to them until it stops.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint32_t answered_ = 0;
     std::shared_ptr<xl::VirtualCanBus> bus_;
     std::unique_ptr<FrameLog> log_;
     std::unique_ptr<UdsVirtualEcu> ecu_;
     std::unique_ptr<CIsoTp> tester_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    uint32_t answered_ = 0;
 };
 
 Bytes VinAnswer() {
