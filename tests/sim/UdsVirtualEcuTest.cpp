@@ -255,6 +255,26 @@ TEST_F(UdsVirtualEcuTest, ARequestThatBreaksOffIsDroppedAndTheNextOneServed) {
               (Bytes{0x07, 0x62, 0xF1, 0x8C, 0x00, 0x12, 0xD6, 0x87}));
 }
 
+TEST_F(UdsVirtualEcuTest, TheEcuObeysTheTestersBlockSizeAndWaits) {
+    Join();
+    const uint8_t request[8] = {0x03, 0x22, 0xF1, 0x90, 0, 0, 0, 0};
+    const uint8_t oneFrame[8] = {0x30, 0x01, 0x00, 0, 0, 0, 0, 0};
+    const uint8_t wait[8] = {0x31, 0x00, 0x00, 0, 0, 0, 0, 0};
+    ASSERT_EQ(tester_->TransmitFrame(CCanObj(kRequestId, 8, request)), 1);
+    CCanObj frame;
+    ASSERT_EQ(tester_->ReceiveFrame(frame, kResponseId, 5000), 1);
+    EXPECT_EQ(frame.data[0], 0x10);
+    ASSERT_EQ(tester_->TransmitFrame(CCanObj(kRequestId, 8, oneFrame)), 1);
+    ASSERT_EQ(tester_->ReceiveFrame(frame, kResponseId, 5000), 1);
+    EXPECT_EQ(frame.data[0], 0x21);
+    EXPECT_EQ(tester_->ReceiveFrame(frame, kResponseId, 100), 0);  // one frame per block
+    ASSERT_EQ(tester_->TransmitFrame(CCanObj(kRequestId, 8, wait)), 1);
+    EXPECT_EQ(tester_->ReceiveFrame(frame, kResponseId, 100), 0);
+    ASSERT_EQ(tester_->TransmitFrame(CCanObj(kRequestId, 8, oneFrame)), 1);
+    ASSERT_EQ(tester_->ReceiveFrame(frame, kResponseId, 5000), 1);
+    EXPECT_EQ(Bytes(frame.data, frame.data + 8), (Bytes{0x22, 'N', '1', '2', '3', '4', '5', '6'}));
+}
+
 TEST(UdsVirtualEcuHubTest, ServesOverTheHub) {
     char pattern[] = "/tmp/diagbridge-uds-hub-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
