@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "platform/Notifier.h"
@@ -47,10 +48,21 @@ constexpr BitTiming kBitTimings[] = {
     {667, 666666, 1, 2, 8, 3},  {1000, 1000000, 1, 3, 5, 2},
 };
 
-// Serialises every xlCanTransmit of the process, across channels and threads.
-std::mutex& TransmitLock() {
-    static std::mutex lock;
-    return lock;
+// The lock that serialises every xlCanTransmit through one driver source, across channels
+// and threads. A process has one vendor library, so there it covers every transmit of the
+// process; sources of our own (separate virtual buses, hubs) do not wait for each other.
+std::shared_ptr<std::mutex> TransmitLockFor(const xl::XlSource* source) {
+    static std::mutex guard;
+    static std::map<const xl::XlSource*, std::weak_ptr<std::mutex>> locks;
+    std::lock_guard lock(guard);
+    std::erase_if(locks, [](const auto& entry) { return entry.second.expired(); });
+    std::weak_ptr<std::mutex>& slot = locks[source];
+    std::shared_ptr<std::mutex> shared = slot.lock();
+    if (!shared) {
+        shared = std::make_shared<std::mutex>();
+        slot = shared;
+    }
+    return shared;
 }
 
 std::shared_ptr<xl::XlSource> LoadFromEnvironment() {
@@ -74,7 +86,8 @@ bool IsBusOff(const xl::XLevent& event) {
 
 CIsoTp::CIsoTp() : CIsoTp(LoadFromEnvironment()) {}
 
-CIsoTp::CIsoTp(std::shared_ptr<xl::XlSource> source) : source_(std::move(source)) {}
+CIsoTp::CIsoTp(std::shared_ptr<xl::XlSource> source)
+    : source_(std::move(source)), transmitLock_(TransmitLockFor(source_.get())) {}
 
 CIsoTp::~CIsoTp() {
     Close();
@@ -213,7 +226,7 @@ void CIsoTp::Close() {
 }
 
 int32_t CIsoTp::TransmitFrame(const CCanObj& frame) {
-    std::lock_guard lock(TransmitLock());
+    std::lock_guard lock(*transmitLock_);
     return SendLocked(frame);
 }
 
@@ -276,7 +289,7 @@ bool CIsoTp::TakeEvent(const xl::XLevent& event, int64_t wanted, CCanObj& frame)
 }
 
 void CIsoTp::SetBusy(bool busy) {
-    std::lock_guard lock(TransmitLock());
+    std::lock_guard lock(*transmitLock_);
     busy_ = busy;
 }
 
@@ -301,7 +314,7 @@ void CIsoTp::StopKeepAlive() {
 void CIsoTp::KeepAliveLoop(CCanObj frame, uint32_t periodMs) {
     while (alive_) {
         if (!platform::Clock().SleepMs(periodMs, &keepAliveStop_)) break;
-        std::lock_guard lock(TransmitLock());
+        std::lock_guard lock(*transmitLock_);
         if (alive_ && !busy_) SendLocked(frame);
     }
 }

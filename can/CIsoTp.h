@@ -78,7 +78,8 @@ class CIsoTp {
     // Ends the keep-alive thread and releases channel, port and driver; harmless when closed.
     void Close();
 
-    // Sends one frame under the process-wide transmit lock; 1 accepted, 0 refused.
+    // Sends one frame under the transmit lock of its driver source (with the vendor library:
+    // process-wide); 1 accepted, 0 refused.
     int32_t TransmitFrame(const CCanObj& frame);
     // Takes the next received frame with identifier wanted (kAnyIdentifier for any), blocking
     // up to timeoutMs; 1 taken, 0 time-out, cancel or error. A time-out of 0 polls once.
@@ -148,6 +149,7 @@ class CIsoTp {
     void WaitSeparation(uint8_t st);
 
     std::shared_ptr<xl::XlSource> source_;
+    std::shared_ptr<std::mutex> transmitLock_;  // shared by the channels of one source
     IsoTpOptions options_;
     platform::CancelFlag* cancel_ = nullptr;
 
