@@ -97,8 +97,11 @@ void VirtualCanBus::HoldForWireTime(const CanFrame& frame, uint32_t bitRate) {
     if (!wireTime_ || bitRate == 0) return;
     using namespace std::chrono;
     const auto duration = nanoseconds(uint64_t{FrameBits(frame)} * 1000000000u / bitRate);
-    freeAt_ = std::max(freeAt_, steady_clock::now()) + duration;
-    std::this_thread::sleep_until(freeAt_);
+    // Like a controller with a one-frame transmit buffer: the sender waits until its frame
+    // starts, not until it has ended, so its own wake-up delays leave no gaps on the wire.
+    const auto start = std::max(freeAt_, steady_clock::now());
+    freeAt_ = start + duration;
+    std::this_thread::sleep_until(start);
 }
 
 void VirtualCanBus::Send(const CanFrame& frame, uint32_t bitRate, const void* sender) {

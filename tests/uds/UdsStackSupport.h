@@ -86,7 +86,10 @@ class UdsStackFixture {
         });
         ecu = std::make_unique<TestUdsEcu>(&object_);
     }
-    ~UdsStackFixture() { object_.StopWorker(); }
+    ~UdsStackFixture() {
+        ecu.reset();  // detaches from the communication object, which must still exist
+        object_.StopWorker();
+    }
 
     int32_t Run(int32_t command, const std::function<void(ServiceOrder&)>& fill = {}) {
         ServiceOrder order;
