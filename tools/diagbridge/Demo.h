@@ -4,11 +4,11 @@
 
 namespace diagbridge::cli {
 
-// The built-in session: runs the embedded shell script against the component and prints
-// what the shell prints. Returns the exit code.
+// The built-in session: starts a virtual ECU in this process, runs the embedded shell script
+// against it and prints what the shell prints. Returns the exit code.
 int RunDemo(const std::vector<std::string>& args);
 
-// The embedded script.
-const char* DemoScript();
+// The embedded script of the UDS session.
+const char* UdsDemoScript();
 
 }  // namespace diagbridge::cli

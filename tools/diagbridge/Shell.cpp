@@ -11,12 +11,20 @@ namespace diagbridge::cli {
 namespace {
 constexpr int kBarWidth = 30;
 constexpr int64_t kMaxSleepMs = 3600000;
+// Readable output shortens long texts (uploads); --json always carries them whole.
+constexpr std::size_t kReadableTextLimit = 240;
+
+std::string ReadableText(const std::string& text) {
+    if (text.size() <= kReadableTextLimit) return JsonString(text);
+    return JsonString(text.substr(0, kReadableTextLimit)) + "... (" + std::to_string(text.size()) +
+           " characters, --json shows all)";
+}
 
 std::string Readable(const ShellCallResult& result) {
     std::string text = "hresult " + std::to_string(result.hresult);
     for (const ShellOutput& output : result.outputs) {
         text += ", " + output.name + " ";
-        text += output.isText ? JsonString(output.text) : std::to_string(output.number);
+        text += output.isText ? ReadableText(output.text) : std::to_string(output.number);
     }
     return text;
 }
