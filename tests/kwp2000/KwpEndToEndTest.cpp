@@ -2,6 +2,8 @@
 // the virtual controller on a pseudo-terminal, over the wired and the SkyLink adapter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <fstream>
 
@@ -88,6 +90,16 @@ TEST_P(KwpEndToEndTest, DiagnosticAccessSwitchesSessionUnlocksAndSetsTiming) {
     const sim::KwpServiceResponder::TimingCodes expected = {0x0A, 0x02, 0x00, 0x14, 0x00};
     EXPECT_EQ(ecu.Timing(), expected);
     EXPECT_TRUE(session.HasProgress("ServiceSetDiagnosticAccess: Finished"));
+}
+
+TEST_P(KwpEndToEndTest, VehicleMakerAccessUnlocksUnderItsOwnTesterAddress) {
+    ASSERT_EQ(session.Connect(), 0);
+    EXPECT_EQ(session.Access(1, kDevelopmentMode, 10400, false), 0);
+    EXPECT_EQ(session.ecu->Responder().UnlockedLevel(), 0x01);
+    std::string ident;
+    int32_t result = 1;
+    EXPECT_EQ(session.component.DbrGetIdent(session.ecuId, &ident, &result), 0);
+    EXPECT_NE(ident.find("TESTER=0xF0h|"), std::string::npos) << ident;
 }
 
 TEST_P(KwpEndToEndTest, IdentRequestAndJob) {
