@@ -181,6 +181,9 @@ void CSoftwareInterface::KeepAlivePhase(int32_t phase) {
         return;
     }
     if (!thread_->IsParked()) return;
+    // Every keep-alive pass copies the order into the result record: it must not carry the
+    // last service's data (a download's whole HEX text) along.
+    currentOrder_ = ServiceOrder{};
     currentOrder_.command = kCommandKeepAlive;
     thread_->Resume(CCommunicationServiceThread::kRepeatPasses);
 }

@@ -225,7 +225,11 @@ class KwpStackFixture {
         object_.UseDateSource([this] { return today; });
         ecu = std::make_unique<TestKwpEcu>(&object_);
     }
-    ~KwpStackFixture() { object_.StopWorker(); }
+    // The ECU object detaches from the communication object: it must go first.
+    ~KwpStackFixture() {
+        object_.StopWorker();
+        ecu.reset();
+    }
 
     int32_t Run(int32_t command, const std::function<void(ServiceOrder&)>& fill = {}) {
         ServiceOrder order;

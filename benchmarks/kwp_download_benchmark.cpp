@@ -1,0 +1,277 @@
+// A KWP2000 download of a 256 KiB Intel-HEX image through the command interface to the virtual
+// T60 controller on a pseudo-terminal, and the idle cost of a connected object whose
+// keep-alive runs. The controller runs in a child process, so that the CPU time of this
+// process is the component's alone.
+//
+// usage: kwp_download_benchmark [--kib N] [--record BYTES] [--p2 MS] [--idle SECONDS]
+// A pseudo-terminal carries no baud pacing: the figures are the component's own cost; on a
+// real 10400 baud K-line the wire time of each record comes on top.
+
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component/CCommandInterface.h"
+#include "component/ICommandInterfaceEvents.h"
+#include "sim/kline/IntelHexText.h"
+#include "sim/kline/KlineDemoEcu.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using diagbridge::CCommandInterface;
+
+constexpr uint8_t kPort = 9;
+constexpr uint32_t kImageStart = 0x8000;
+constexpr int32_t kAutoDetect = 4;
+constexpr int32_t kMakerOem = 0;
+constexpr int32_t kProgrammingSession = 0x86;
+constexpr int32_t kKlineBaud = 10400;
+constexpr const char* kTransferStart = "ServiceDownload: Initialise Download Process";
+constexpr const char* kTransferEnd = "ServiceDownload: data transfer finished";
+constexpr const char* kAlive = "Status: 6 ALIVE";
+constexpr double kIdleTarget = 0.5;  // per cent of one core
+
+struct Settings {
+    size_t kib = 256;
+    size_t recordBytes = 32;
+    uint32_t p2Ms = 1;
+    int idleSeconds = 10;
+};
+
+std::vector<uint8_t> Image(size_t bytes) {
+    std::vector<uint8_t> data(bytes);
+    for (size_t i = 0; i < bytes; ++i) data[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+    return data;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+bool ReadLine(int fd, std::string& line) {
+    line.clear();
+    char c = 0;
+    while (::read(fd, &c, 1) == 1) {
+        if (c == '\n') return true;
+        line += c;
+    }
+    return false;
+}
+
+void WriteLine(int fd, const std::string& line) {
+    const std::string text = line + "\n";
+    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(1);
+}
+
+// The child: runs the controller, answers "check" with the comparison of its stored image,
+// ends when the parent closes the command pipe.
+[[noreturn]] void RunController(const Settings& settings, int commands, int replies) {
+    diagbridge::sim::KlineDemoOptions options;
+    options.responseDelayMs = settings.p2Ms;
+    auto ecu = diagbridge::sim::KlineDemoEcu::Start(options);
+    if (!ecu) {
+        WriteLine(replies, "");
+        _exit(1);
+    }
+    WriteLine(replies, ecu->DevicePath());
+    std::string command;
+    while (ReadLine(commands, command)) {
+        const std::vector<uint8_t> expected = Image(settings.kib * 1024);
+        std::vector<uint8_t> stored;
+        const diagbridge::sim::KwpDownloadImage image = ecu->Responder().Image();
+        const bool same = image.Complete() && image.ByteCount() == expected.size() &&
+                          image.Read(kImageStart, expected.size(), stored) && stored == expected;
+        char line[128];
+        std::snprintf(line, sizeof(line), "%s, %u records, controller CPU %.2f s",
+                      same ? "image equal" : "IMAGE DIFFERS", image.RecordCount(), CpuSeconds());
+        WriteLine(replies, line);
+    }
+    ecu->Stop();
+    _exit(0);
+}
+
+// Notes when the record transfer starts and ends, and counts the keep-alive statuses.
+class Sink final : public diagbridge::ICommandInterfaceEvents {
+  public:
+    int32_t DbrProgressMessage(int16_t, int16_t, const std::string& info) override {
+        std::lock_guard lock(mutex_);
+        if (info == kTransferStart) Mark(transferStart_, cpuStart_);
+        if (info == kTransferEnd) Mark(transferEnd_, cpuEnd_);
+        if (info.rfind("ServiceDownload: Parse Hex Data:", 0) == 0) parseText_ = info;
+        return 0;
+    }
+    int32_t DbrStatusMessage(int32_t, const std::string& status) override {
+        if (status == kAlive) ++alive_;
+        return 0;
+    }
+    int32_t DbrTraceMessage(int32_t, const std::string&) override { return 0; }
+
+    double TransferSeconds() {
+        std::lock_guard lock(mutex_);
+        return Seconds(transferEnd_ - transferStart_);
+    }
+    double TransferCpu() {
+        std::lock_guard lock(mutex_);
+        return cpuEnd_ - cpuStart_;
+    }
+    std::string ParseText() {
+        std::lock_guard lock(mutex_);
+        return parseText_;
+    }
+    int Alive() const { return alive_.load(); }
+
+  private:
+    static void Mark(Clock::time_point& when, double& cpu) {
+        when = Clock::now();
+        cpu = CpuSeconds();
+    }
+    std::mutex mutex_;
+    Clock::time_point transferStart_{};
+    Clock::time_point transferEnd_{};
+    double cpuStart_ = 0;
+    double cpuEnd_ = 0;
+    std::string parseText_;
+    std::atomic<int> alive_{0};
+};
+
+bool ParseArguments(int argc, char** argv, Settings& settings) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const long value = std::strtol(argv[i + 1], nullptr, 10);
+        if (value <= 0) return false;
+        if (key == "--kib") {
+            settings.kib = static_cast<size_t>(value);
+        } else if (key == "--record" && value <= 249) {
+            settings.recordBytes = static_cast<size_t>(value);
+        } else if (key == "--p2") {
+            settings.p2Ms = static_cast<uint32_t>(value);
+        } else if (key == "--idle") {
+            settings.idleSeconds = static_cast<int>(value);
+        } else {
+            return false;
+        }
+    }
+    return argc % 2 == 1;
+}
+
+int RunTester(const Settings& settings, const std::string& path, int commands, int replies) {
+    ::setenv(("DIAGBRIDGE_COM" + std::to_string(kPort)).c_str(), path.c_str(), 1);
+    const std::vector<uint8_t> data = Image(settings.kib * 1024);
+    const std::string hex =
+        diagbridge::sim::IntelHexText(kImageStart, data, settings.recordBytes, '|');
+
+    Sink sink;
+    CCommandInterface component;
+    const uint32_t cookie = component.Advise(&sink);
+    int32_t communication = -1;
+    int32_t ecu = -1;
+    int32_t result = -1;
+    component.DbrCreateCommunicationObject(
+        "KWP2000|RS232=" + std::to_string(kPort) + "|PROGRESS=1|STATUS=1", &communication);
+    component.DbrCreateEcuObject("T60", communication, &ecu);
+    component.DbrConnect(ecu, &result);
+    if (result != 0) {
+        std::fprintf(stderr, "connect failed: %d\n", result);
+        return 1;
+    }
+    component.DbrSetDiagnosticAccess(ecu, kMakerOem, kProgrammingSession, kKlineBaud, 0, &result);
+    if (result != 0) {
+        std::fprintf(stderr, "diagnostic access failed: %d\n", result);
+        return 1;
+    }
+
+    std::printf(
+        "download of %zu KiB in %zu-byte records (%zu HEX characters), controller P2 %u ms\n",
+        settings.kib, settings.recordBytes, hex.size(), settings.p2Ms);
+    const double cpuBefore = CpuSeconds();
+    const auto started = Clock::now();
+    component.DbrDownload(ecu, kAutoDetect, hex, &result);
+    const double downloadSeconds = Seconds(Clock::now() - started);
+    const double downloadCpu = CpuSeconds() - cpuBefore;
+    WriteLine(commands, "check");
+    std::string verdict;
+    ReadLine(replies, verdict);
+    std::printf("  result %d; %s\n", result, verdict.c_str());
+    std::printf("  %s\n", sink.ParseText().c_str());
+    const double transfer = sink.TransferSeconds();
+    std::printf(
+        "  record transfer: %.2f s wall, %.0f bytes/s, component CPU %.3f s (%.1f us per record)\n",
+        transfer, transfer > 0 ? data.size() / transfer : 0.0, sink.TransferCpu(),
+        sink.TransferCpu() * 1e6 /
+            ((data.size() + settings.recordBytes - 1) / settings.recordBytes));
+    std::printf(
+        "  whole service (end-of-file pause and upgrade-status wait included): %.2f s wall, "
+        "component CPU %.3f s\n",
+        downloadSeconds, downloadCpu);
+
+    const int aliveBefore = sink.Alive();
+    const double idleCpuBefore = CpuSeconds();
+    const auto idleStart = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(settings.idleSeconds));
+    const double idleSeconds = Seconds(Clock::now() - idleStart);
+    const double idlePercent = (CpuSeconds() - idleCpuBefore) * 100.0 / idleSeconds;
+    std::printf(
+        "idle connected for %.1f s: %d keep-alive exchanges, CPU %.3f %% of one core "
+        "(target below %.1f %%)\n",
+        idleSeconds, sink.Alive() - aliveBefore, idlePercent, kIdleTarget);
+
+    component.DbrDeleteEcuObject(ecu, &result);
+    component.DbrDeleteCommunicationObject(communication, &result);
+    component.Unadvise(cookie);
+    return verdict.rfind("image equal", 0) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    if (!ParseArguments(argc, argv, settings)) {
+        std::fprintf(stderr,
+                     "usage: kwp_download_benchmark [--kib N] [--record BYTES] [--p2 MS] "
+                     "[--idle SECONDS]\n");
+        return 2;
+    }
+    int toChild[2];
+    int toParent[2];
+    if (::pipe(toChild) != 0 || ::pipe(toParent) != 0) return 1;
+    const pid_t child = ::fork();
+    if (child < 0) return 1;
+    if (child == 0) {
+        ::close(toChild[1]);
+        ::close(toParent[0]);
+        RunController(settings, toChild[0], toParent[1]);
+    }
+    ::close(toChild[0]);
+    ::close(toParent[1]);
+    std::string path;
+    int status = 1;
+    if (ReadLine(toParent[0], path) && !path.empty()) {
+        status = RunTester(settings, path, toChild[1], toParent[0]);
+    } else {
+        std::fprintf(stderr, "the virtual controller did not start\n");
+    }
+    ::close(toChild[1]);
+    ::close(toParent[0]);
+    int childStatus = 0;
+    ::waitpid(child, &childStatus, 0);
+    return status;
+}
