@@ -9,7 +9,6 @@
 namespace diagbridge {
 
 namespace {
-constexpr auto kPassPause = std::chrono::milliseconds(10);
 constexpr const char* kFatalThreadError = "Fatal thread error !!\nCheck your installation!!";
 }  // namespace
 
@@ -97,11 +96,12 @@ bool CCommunicationServiceThread::WaitForRelease() {
 void CCommunicationServiceThread::RunPasses() {
     for (;;) {
         owner_.DispatchService();
+        const auto pause = std::chrono::milliseconds(owner_.PassPauseMs());
         std::unique_lock lock(mutex_);
         ++passesCompleted_;
         if (!repeat_) runRequested_ = false;
         changed_.notify_all();
-        changed_.wait_for(lock, kPassPause, [this] { return !runRequested_ || quit_; });
+        changed_.wait_for(lock, pause, [this] { return !runRequested_ || quit_; });
         if (!runRequested_ || quit_) return;
     }
 }

@@ -62,6 +62,7 @@ class CSoftwareInterface {
     static constexpr uint32_t kParkTimeoutMs = 30000;
     // How long keep-alive phase 0 waits for a running keep-alive pass.
     static constexpr uint32_t kKeepAliveParkMs = 200;
+    static constexpr uint32_t kPassPauseMs = 10;
 
     CSoftwareInterface(IServiceEvents* events, int32_t protocolCode);
     virtual ~CSoftwareInterface();
@@ -89,6 +90,9 @@ class CSoftwareInterface {
     virtual int32_t DetectHexRange(const std::string& hexText, HexRange& range);
     // One worker pass over the current order (called by the worker only).
     virtual int32_t DispatchService();
+    // Pause in ms after a pass before the next one (repeated passes of the keep-alive
+    // loop); a new order ends the pause at once.
+    virtual uint32_t PassPauseMs() const { return kPassPauseMs; }
     virtual int32_t ServiceCreateHWObject(ServiceOrder /*order*/) { return 0; }
     virtual int32_t ServiceDeleteHWObject(ServiceOrder order);
     virtual int32_t ServiceConnectToObject(ServiceOrder /*order*/) { return 0; }

@@ -153,6 +153,16 @@ int32_t CSKwp2000::ServiceKeepAlive() {
     return HardwareInterface()->HALTesterPresent();
 }
 
+uint32_t CSKwp2000::PassPauseMs() const {
+    if (CurrentOrder().command != kCommandKeepAlive || keepAliveIntervalMs_ <= 0) {
+        return kPassPauseMs;
+    }
+    const uint32_t elapsed = platform::ElapsedMs(lastKeepAliveTick_, platform::Clock().TickMs());
+    const auto interval = static_cast<uint32_t>(keepAliveIntervalMs_);
+    const uint32_t remaining = elapsed < interval ? interval - elapsed : 0;
+    return std::clamp(remaining, kPassPauseMs, kMaxKeepAlivePauseMs);
+}
+
 // ---------------------------------------------------------------- create and connect
 
 int32_t CSKwp2000::ServiceCreateHWObject(ServiceOrder /*order*/) {

@@ -57,6 +57,10 @@ class CSKwp2000 : public CSoftwareInterface {
     // 999999 when no tester present is due (less than TESTERPRESENT ms since the last one,
     // keep-alive off, or not connected); else the tester-present result. -7 without hardware.
     int32_t ServiceKeepAlive() override;
+    // The keep-alive loop sleeps until the next tester present is due (at most
+    // kMaxKeepAlivePauseMs), instead of waking every 10 ms for a tick comparison.
+    uint32_t PassPauseMs() const override;
+    static constexpr uint32_t kMaxKeepAlivePauseMs = 250;
     int32_t SetKeepAlive(int32_t phase) override;
     int32_t GetServiceTimeout() override;
     std::string GetParameterString() override;
