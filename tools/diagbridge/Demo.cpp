@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "component/CCommandInterface.h"
+#include "sim/kline/IntelHexText.h"
+#include "sim/kline/KlineDemoEcu.h"
 #include "sim/uds/UdsEcuProfile.h"
 #include "sim/uds/UdsVirtualEcu.h"
 #include "tools/diagbridge/Shell.h"
@@ -18,6 +20,10 @@ constexpr const char* kDemoModel = "T60.1";
 // The in-process bus carries frames without wire time: the ECU asks for flow control every
 // 32 frames so that its receive queue never overflows.
 constexpr uint8_t kDemoBlockSize = 32;
+constexpr const char* kKlineModel = "T60";
+constexpr uint32_t kKlineImageStart = 0x8000;
+constexpr std::size_t kKlineImageBytes = 64;
+constexpr std::size_t kKlineRecordBytes = 32;
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -42,15 +48,39 @@ DbrDeleteCommunicationObject 0
 )";
 }
 
-int RunDemo(const std::vector<std::string>& args) {
-    bool json = false;
-    for (const std::string& arg : args) {
-        if (arg != "--json") {
-            std::fprintf(stderr, "diagbridge demo: unexpected argument '%s'\n", arg.c_str());
-            return kExitUsage;
-        }
-        json = true;
-    }
+std::string KlineDemoScript() {
+    std::vector<uint8_t> image(kKlineImageBytes);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(0xA0 + i);
+    return std::string(
+               R"(# A KWP2000 session against a virtual T60 on a K-line (COM1 is a pseudo-terminal).
+# The download ends with the controller's upgrade-status wait of about half a minute.
+DbrCreateCommunicationObject "KWP2000|RS232=1|PROGRESS=1|STATUS=1"
+_DbrGetVersion 0
+DbrCreateEcuObject "T60" 0
+DbrConnect 1000
+DbrSetDiagnosticAccess 1000 0 0x86 19200 1
+DbrGetIdent 1000
+DbrSingleRequest 1000 "1A 95"
+DbrUpload 1000 ""
+DbrDownload 1000 4 ")") +
+           sim::IntelHexText(kKlineImageStart, image, kKlineRecordBytes, '|') + R"("
+DbrDisconnect 1000
+DbrDeleteEcuObject 1000
+DbrDeleteCommunicationObject 0
+)";
+}
+
+namespace {
+
+// Runs script on a fresh component; the number of lines that failed.
+int RunScript(const std::string& text, bool json) {
+    CCommandInterface component;
+    Shell shell(component, stdout, json, IsTerminal(stdout));
+    std::istringstream script(text);
+    return shell.Run(script);
+}
+
+int RunUdsDemo(bool json) {
     sim::UdsEcuProfile profile;
     std::string error;
     if (!sim::ProfileForModel(kDemoModel, profile, error)) {
@@ -60,19 +90,52 @@ int RunDemo(const std::vector<std::string>& args) {
     profile.flow.blockSize = kDemoBlockSize;
     sim::UdsVirtualEcu ecu(profile);
     if (!ecu.Start(kDemoBus, error)) {
-        std::fprintf(stderr, "diagbridge demo: virtual ECU: %s\n", error.c_str());
+        std::fprintf(stderr, "diagbridge demo: virtual UDS ECU: %s\n", error.c_str());
         return kExitFailure;
     }
     setenv("DIAGBRIDGE_XL", kDemoBus, 1);
-    int failures = 0;
-    {
-        CCommandInterface component;
-        Shell shell(component, stdout, json, IsTerminal(stdout));
-        std::istringstream script(UdsDemoScript());
-        failures = shell.Run(script);
-    }
+    const int failures = RunScript(UdsDemoScript(), json);
     ecu.Stop();
     return failures == 0 ? kExitOk : kExitFailure;
+}
+
+int RunKlineDemo(bool json) {
+    sim::KlineDemoOptions options;
+    options.model = kKlineModel;
+    std::unique_ptr<sim::KlineDemoEcu> ecu = sim::KlineDemoEcu::Start(options);
+    if (!ecu) {
+        std::fprintf(stderr, "diagbridge demo: virtual K-line ECU could not start\n");
+        return kExitFailure;
+    }
+    setenv("DIAGBRIDGE_COM1", ecu->DevicePath().c_str(), 1);
+    const int failures = RunScript(KlineDemoScript(), json);
+    ecu->Stop();
+    return failures == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+int RunDemo(const std::vector<std::string>& args) {
+    bool json = false;
+    std::string protocol = "all";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--protocol" && i + 1 < args.size()) {
+            protocol = args[++i];
+        } else {
+            std::fprintf(stderr, "diagbridge demo: unexpected argument '%s'\n", args[i].c_str());
+            return kExitUsage;
+        }
+    }
+    if (protocol != "uds" && protocol != "kline" && protocol != "all") {
+        std::fprintf(stderr, "diagbridge demo: --protocol takes uds, kline or all\n");
+        return kExitUsage;
+    }
+    int result = kExitOk;
+    if (protocol != "kline") result = RunUdsDemo(json);
+    if (protocol != "uds" && RunKlineDemo(json) != kExitOk) result = kExitFailure;
+    return result;
 }
 
 }  // namespace diagbridge::cli

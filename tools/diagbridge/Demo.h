@@ -4,11 +4,14 @@
 
 namespace diagbridge::cli {
 
-// The built-in session: starts a virtual ECU in this process, runs the embedded shell script
-// against it and prints what the shell prints. Returns the exit code.
+// The built-in sessions: each starts a virtual ECU in this process, runs its embedded shell
+// script against it and prints what the shell prints. Arguments: [--json]
+// [--protocol uds|kline|all] (default all: UDS on an in-process CAN bus, then KWP2000 on a
+// K-line pseudo-terminal). Returns the exit code.
 int RunDemo(const std::vector<std::string>& args);
 
-// The embedded script of the UDS session.
+// The embedded scripts.
 const char* UdsDemoScript();
+std::string KlineDemoScript();
 
 }  // namespace diagbridge::cli
