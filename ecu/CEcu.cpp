@@ -58,4 +58,20 @@ void CEcu::SetPermissions(bool singleRequest, bool upload, bool download, bool j
     jobAllowed_ = job;
 }
 
+bool CEcu::SetServicePermission(const std::string& key, const std::string& value) {
+    const bool allowed = value != "0";
+    if (key == "SERVICESINGLEREQUEST") {
+        singleRequestAllowed_ = allowed;
+    } else if (key == "SERVICEUPLOAD") {
+        uploadAllowed_ = allowed;
+    } else if (key == "SERVICEDOWNLOAD") {
+        downloadAllowed_ = allowed;
+    } else if (key == "SERVICEJOB") {
+        jobAllowed_ = allowed;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace diagbridge

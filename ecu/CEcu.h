@@ -130,6 +130,9 @@ class CEcu {
     static std::string UserMailAddress();
     void SetCreated(bool created) { created_ = created; }
     void SetPermissions(bool singleRequest, bool upload, bool download, bool job);
+    // The keys SERVICESINGLEREQUEST, SERVICEUPLOAD, SERVICEDOWNLOAD, SERVICEJOB: "0" forbids,
+    // any other value allows. False for any other key.
+    bool SetServicePermission(const std::string& key, const std::string& value);
 
     EcuParameterBlock parameters_;
     ServiceOrder lastResult_;

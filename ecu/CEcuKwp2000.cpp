@@ -57,7 +57,7 @@ int32_t CEcuKwp2000::SetParameter(const std::string& key, const std::string& val
     if (key.rfind("TIMEOUT_", 0) == 0) return SetTimeout(key, text);
     if (key == "FRAMADR" || key == "FRAMSIZE") return SetFram(key, text);
     if (key == "UPLOADSID") return SetSidRequests(text);
-    return Accept(SetService(key, text));
+    return Accept(SetServicePermission(key, text));
 }
 
 // "ecu,tester"; a missing or empty part takes the family's default address.
@@ -156,23 +156,6 @@ int32_t CEcuKwp2000::SetSidRequests(const std::string& value) {
     if (requests.size() > KwpParameterBlock::kMaxSidRequests) return kRejected;
     Kwp().sidRequests = std::move(requests);
     return 0;
-}
-
-// Service switches: "0" forbids, any other value allows.
-bool CEcuKwp2000::SetService(const std::string& key, const std::string& value) {
-    const bool allowed = value != "0";
-    if (key == "SERVICESINGLEREQUEST") {
-        singleRequestAllowed_ = allowed;
-    } else if (key == "SERVICEUPLOAD") {
-        uploadAllowed_ = allowed;
-    } else if (key == "SERVICEDOWNLOAD") {
-        downloadAllowed_ = allowed;
-    } else if (key == "SERVICEJOB") {
-        jobAllowed_ = allowed;
-    } else {
-        return false;
-    }
-    return true;
 }
 
 void CEcuKwp2000::FillAddressTable(uint8_t tester, uint8_t ecu, int32_t count) {

@@ -121,7 +121,6 @@ class CEcuKwp2000 : public CEcu {
     int32_t SetTimeout(const std::string& key, const std::string& value);
     int32_t SetFram(const std::string& key, const std::string& value);
     int32_t SetSidRequests(const std::string& value);
-    bool SetService(const std::string& key, const std::string& value);
 
     int32_t pairsGiven_ = 0;  // ECU_TESTER keys seen so far
 };

@@ -165,23 +165,8 @@ int32_t CEcuUdsModel::SetParameter(const std::string& key, const std::string& ra
     } else if (key.rfind("TIMEOUT_", 0) == 0) {
         return SetTimeout(key, value);
     } else {
-        return SetPermission(key, value);  // the last candidates; -3 for any other key
-    }
-    return kResultOk;
-}
-
-int32_t CEcuUdsModel::SetPermission(const std::string& key, const std::string& value) {
-    const bool allowed = value != "0";
-    if (key == "SERVICESINGLEREQUEST") {
-        singleRequestAllowed_ = allowed;
-    } else if (key == "SERVICEUPLOAD") {
-        uploadAllowed_ = allowed;
-    } else if (key == "SERVICEDOWNLOAD") {
-        downloadAllowed_ = allowed;
-    } else if (key == "SERVICEJOB") {
-        jobAllowed_ = allowed;
-    } else {
-        return kResultBadParameter;
+        // The last candidates; -3 for any other key.
+        return SetServicePermission(key, value) ? kResultOk : kResultBadParameter;
     }
     return kResultOk;
 }

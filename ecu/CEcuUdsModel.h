@@ -127,7 +127,6 @@ class CEcuUdsModel : public CEcu {
   private:
     int32_t SetIdentifierPair(const std::string& value);
     int32_t SetIdentifier(const std::string& value, uint32_t& identifier);
-    int32_t SetPermission(const std::string& key, const std::string& value);
     int32_t SetTimeout(const std::string& key, const std::string& value);
     int32_t SetSidRequests(const std::string& value);
     void SetUser(const std::string& user);
