@@ -49,7 +49,13 @@ enum ResultCode : int32_t {
     kResultTimeout = -5,
     kResultAbandoned = -6,
     kResultFailure = -7,
-    kResultNothingDue = 999999,  // a keep-alive pass had nothing to do
+    // Download and exchange results both stacks give.
+    kResultHexMalformed = -50,
+    kResultRequestDownloadFailed = -52,
+    kResultTransferDataFailed = -53,
+    kResultTransferExitFailed = -54,
+    kResultNegativeResponse = -100,  // the ECU answered 7F
+    kResultNothingDue = 999999,      // a keep-alive pass had nothing to do
 };
 
 // One communication object: a protocol stack on its adapters. The base owns the worker

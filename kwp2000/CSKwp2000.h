@@ -30,13 +30,13 @@ class CSKwp2000 : public CSoftwareInterface {
   public:
     static constexpr const char* kKeyword = "KWP2000";
     // Result codes of the KWP2000 services.
-    static constexpr int32_t kHexConvertFailed = -50;
-    static constexpr int32_t kRequestDownloadFailed = -52;
-    static constexpr int32_t kTransferDataFailed = -53;
-    static constexpr int32_t kTransferExitFailed = -54;
+    static constexpr int32_t kHexConvertFailed = kResultHexMalformed;
+    static constexpr int32_t kRequestDownloadFailed = kResultRequestDownloadFailed;
+    static constexpr int32_t kTransferDataFailed = kResultTransferDataFailed;
+    static constexpr int32_t kTransferExitFailed = kResultTransferExitFailed;
     static constexpr int32_t kDateReadFailed = -57;
     static constexpr int32_t kDateWriteFailed = -58;
-    static constexpr int32_t kNegativeResponse = -100;
+    static constexpr int32_t kNegativeResponse = kResultNegativeResponse;
     static constexpr int32_t kUnexpectedResponse = -101;
     static constexpr int32_t kKeyRefused = -102;       // NRC 35 or 36
     static constexpr int32_t kDelayNotExpired = -103;  // NRC 37

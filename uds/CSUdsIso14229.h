@@ -24,12 +24,12 @@ class CSUdsIso14229 : public CSoftwareInterface {
     // Result codes of the UDS services.
     static constexpr int32_t kAccessFailed = -8;
     static constexpr int32_t kEraseFailed = -51;
-    static constexpr int32_t kRequestDownloadFailed = -52;
-    static constexpr int32_t kTransferDataFailed = -53;
-    static constexpr int32_t kTransferExitFailed = -54;
+    static constexpr int32_t kRequestDownloadFailed = kResultRequestDownloadFailed;
+    static constexpr int32_t kTransferDataFailed = kResultTransferDataFailed;
+    static constexpr int32_t kTransferExitFailed = kResultTransferExitFailed;
     static constexpr int32_t kDependencyCheckRefused = -55;
     static constexpr int32_t kDependencyStatusBad = -56;
-    static constexpr int32_t kNegativeResponse = -100;
+    static constexpr int32_t kNegativeResponse = kResultNegativeResponse;
     static constexpr int32_t kNoSuchAccess = -105;
 
     CSUdsIso14229(IServiceEvents* events, const std::string& parameter);
