@@ -5,6 +5,7 @@
 
 #include "engine/CSoftwareInterface.h"
 #include "platform/Notifier.h"
+#include "platform/ThreadApartment.h"
 
 namespace diagbridge {
 
@@ -68,8 +69,12 @@ bool CCommunicationServiceThread::IsAlive() {
 }
 
 void CCommunicationServiceThread::Run() {
+    const platform::ThreadApartment apartment;
     try {
-        while (WaitForRelease()) RunPasses();
+        while (WaitForRelease()) {
+            const platform::ScopedTimerResolution fineTimer;
+            RunPasses();
+        }
     } catch (const std::exception&) {
         platform::Notify(kFatalThreadError);
     } catch (...) {
