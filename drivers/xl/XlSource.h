@@ -17,9 +17,14 @@ struct XlSource {
     std::shared_ptr<void> owner;  // keeps the library or the source's registration alive
 };
 
-// Environment variable that selects the source; "virtual" when unset.
+// Environment variable that selects the source; when unset the installed Vector library on
+// Windows, the in-process bus elsewhere.
 inline constexpr const char* kXlSourceVariable = "DIAGBRIDGE_XL";
+#ifdef _WIN32
+inline constexpr const char* kDefaultXlSource = "vxlapi";
+#else
 inline constexpr const char* kDefaultXlSource = "virtual";
+#endif
 
 // The selector from the environment.
 std::string XlSourceSelector();
