@@ -148,6 +148,8 @@ HRESULT FillEntries(const Entries& e, ITypeInfo* dispatch) {
     CHECK(Describe(e.coclass, kClsidCommandInterface, kCoclassFlags, kCoclassHelp));
     CHECK(AddBase(e.coclass, dual, 0, IMPLTYPEFLAG_FDEFAULT));
     CHECK(AddBase(e.coclass, events, 1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE));
+    // Adding a dual interface marks the coclass dispatchable; the library says creatable only.
+    CHECK(e.coclass->SetTypeFlags(kCoclassFlags));
     dual->Release();
     events->Release();
 
