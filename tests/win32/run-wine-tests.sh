@@ -133,6 +133,10 @@ check "K-line session" "$wine" "$tools/LateBoundClient.exe" kline $com_port
 kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
+step "Vector library search on a machine without it"
+check "the user is asked; cancelling is a load error" \
+  "$wine" "$tools/VxlapiLoaderCheck.exe" "$(win_path "$tools/vxlapi.dll")"
+
 step "late-bound client: UDS through the stand-in vxlapi.dll"
 mkdir -p "$drive_c/XL Driver Library/bin"
 cp "$tools/vxlapi.dll" "$drive_c/XL Driver Library/bin/"
