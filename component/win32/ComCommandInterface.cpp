@@ -4,6 +4,7 @@
 
 #include "component/win32/ComIds.h"
 #include "component/win32/ComModule.h"
+#include "component/win32/ComScriptArguments.h"
 #include "component/win32/ComStrings.h"
 
 namespace diagbridge::com {
@@ -49,6 +50,21 @@ HRESULT CheckByteBuffers(const unsigned char* request, LONG count, const unsigne
         return E_INVALIDARG;
     }
     return S_OK;
+}
+
+// The description of the method with DISPID id (release it), or null.
+FUNCDESC* FindMethod(ITypeInfo* info, DISPID id) {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes))) return nullptr;
+    const UINT count = attributes->cFuncs;
+    info->ReleaseTypeAttr(attributes);
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* desc = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &desc))) continue;
+        if (desc->memid == id) return desc;
+        info->ReleaseFuncDesc(desc);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -146,8 +162,16 @@ HRESULT ComCommandInterface::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (params == nullptr) return E_POINTER;
-    return vtableInfo_->Invoke(static_cast<ICommandInterface*>(this), id, flags, params, result,
-                               exception, argumentError);
+    FUNCDESC* method = FindMethod(vtableInfo_, id);
+    if (method == nullptr) return DISP_E_MEMBERNOTFOUND;
+    ComScriptArguments arguments(*params);
+    HRESULT hr = arguments.Adapt(*method, argumentError);
+    vtableInfo_->ReleaseFuncDesc(method);
+    if (FAILED(hr)) return hr;
+    hr = vtableInfo_->Invoke(static_cast<ICommandInterface*>(this), id, flags, arguments.Params(),
+                             result, exception, argumentError);
+    arguments.WriteBack();
+    return hr;
 }
 
 // ---------------------------------------------------------------- connection points

@@ -141,6 +141,8 @@ step "late-bound client: UDS through the stand-in vxlapi.dll"
 mkdir -p "$drive_c/XL Driver Library/bin"
 cp "$tools/vxlapi.dll" "$drive_c/XL Driver Library/bin/"
 check "UDS session" "$wine" "$tools/LateBoundClient.exe" uds
+check "UDS session from VBScript (out parameters as variants)" \
+  "$wine" cscript //nologo "$(win_path "$source_dir/tests/win32/ScriptClient.vbs")"
 
 step "unregistration"
 check "regsvr32 /u unregisters" "$wine" regsvr32 /u /s "$dll"

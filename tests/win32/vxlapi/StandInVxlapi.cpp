@@ -2,6 +2,8 @@
 // in-process virtual bus, with a virtual UDS ECU on that bus. Installed where the component
 // looks for the Vector library, it lets the UDS stack run through the real loader.
 // DIAGBRIDGE_STANDIN_MODEL names the ECU model (default T60.1).
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -38,6 +40,11 @@ std::string Model() {
 }
 
 StandIn Start() {
+    // The ECU's thread runs in this DLL for the rest of the process: the component freeing
+    // the library when its last channel closes must not unmap it.
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&Start), &self);
     StandIn standIn;
     std::string error;
     standIn.source = xl::LoadXlSource(kBus, error);
