@@ -1,5 +1,7 @@
 #include "ecu/CEcu.h"
 
+#include <utility>
+
 #include "engine/CSoftwareInterface.h"
 #include "platform/SystemInfo.h"
 
@@ -13,12 +15,15 @@ CEcu::~CEcu() {
 
 int32_t CEcu::RunService(ServiceOrder order) {
     if (communicationObject_ == nullptr) return kResultFailure;
+    // The order is kept without its HEX text, which may be the size of a whole image.
+    std::string hexText = std::exchange(order.hexText, {});
     lastOrder_ = order;
-    const int32_t result = communicationObject_->ExecuteService(order);
-    if (communicationObject_->ServiceCompleted()) {
-        lastResult_ = communicationObject_->ResultRecord();
-        responseText_ = lastResult_.response;
-    }
+    order.hexText = std::move(hexText);
+    const int32_t result = communicationObject_->ExecuteService(std::move(order));
+    // A service that did not finish may still be writing: none of its texts are taken.
+    lastResult_ = communicationObject_->ServiceCompleted() ? communicationObject_->ResultRecord()
+                                                           : ServiceOrder{};
+    responseText_ = lastResult_.response;
     return result;
 }
 

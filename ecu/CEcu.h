@@ -85,8 +85,9 @@ class CEcu {
     // The key request for a seed in a diagnostic mode; empty when there is none.
     virtual std::string GetKeyRequest(int32_t /*diagnosticMode*/, int32_t /*seed*/) { return {}; }
 
-    // Runs one order on the communication object and keeps its result record; returns the
-    // service result (-7 without a communication object).
+    // Runs one order on the communication object and keeps its result record (empty when the
+    // service did not finish, e.g. -5); returns the service result (-7 without a
+    // communication object).
     int32_t RunService(ServiceOrder order);
 
     bool IsConnected() const { return connected_.load(); }
@@ -101,7 +102,7 @@ class CEcu {
     void ForgetCommunicationObject() { communicationObject_ = nullptr; }
 
     const std::string& ResponseText() const { return responseText_; }
-    void ClearResponseText() { responseText_.clear(); }
+    // Texts as the services write them on the worker; the client reads LastResult().
     const std::string& UploadText() const { return uploadText_; }
     const std::string& IdentText() const { return identText_; }
     const ServiceOrder& LastResult() const { return lastResult_; }

@@ -9,26 +9,16 @@
 #include "ecu/CEcu.h"
 #include "support/EventRecorder.h"
 #include "support/FakeProtocol.h"
+#include "support/FakeRegistry.h"
 
 namespace diagbridge {
 namespace {
 
 using testing::EventRecorder;
-
-// The component's tables plus the fake protocol (code 2, like UDS) and its ECU model.
-ObjectRegistry FakeRegistry() {
-    ObjectRegistry registry = DefaultObjectRegistry();
-    registry.protocols.push_back({testing::kFakeKeyword, kProtocolUds, "FakeProtocol",
-                                  &testing::CreateFakeProtocol});
-    registry.ecuTypes.push_back(
-        {testing::kFakeEcuKeyword, kProtocolUds, "FakeEcu", &testing::CreateFakeEcu});
-    registry.ecuTypes.push_back(
-        {"FAKE_KWP_ONLY", kProtocolKwp2000, "FakeEcu", &testing::CreateFakeEcu});
-    return registry;
-}
+using testing::FakeRegistry;
 
 class CommandInterfaceTest : public ::testing::Test {
-protected:
+  protected:
     CommandInterfaceTest() : component(FakeRegistry()) {}
 
     int32_t CreateCommunication(const std::string& parameter = "FAKE") {
@@ -134,7 +124,7 @@ TEST_F(CommandInterfaceTest, EcuIdsRangeFrom1000To1255) {
 
 TEST_F(CommandInterfaceTest, EcuCreationChecksKeywordAndProtocol) {
     const int32_t communication = CreateCommunication();
-    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);         // model of another protocol
+    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);        // model of another protocol
     EXPECT_EQ(CreateEcu(communication, "T60.1_UDS_B|BOGUS=1"), -3);  // a UDS model refuses
     EXPECT_EQ(CreateEcu(communication, "NOPE"), -7);
     EXPECT_EQ(CreateEcu(communication, "FAKE_ECU|BOGUS=1"), -3);
@@ -239,6 +229,110 @@ TEST_F(CommandInterfaceTest, ByteBufferRequestsReturnTheResponseLength) {
     EXPECT_EQ(result, -7);
     EXPECT_EQ(component._DbrSingleRequest(ecu, request, 3, nullptr, &result),
               CCommandInterface::kPointerError);
+}
+
+TEST_F(CommandInterfaceTest, ByteBufferRequestsCheckTheObjectBeforeTheCount) {
+    const uint8_t request[] = {0x31, 0x01};
+    uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+    int32_t result = 0;
+    const int32_t notConnected = CreateEcu(CreateCommunication());
+    component._DbrSingleRequest(notConnected, request, 0, response, &result);
+    EXPECT_EQ(result, -7);
+    const int32_t forbidden = ConnectedEcu("FAKE_ECU|SERVICESINGLEREQUEST=0");
+    component._DbrSingleRequest(forbidden, request, 0, response, &result);
+    EXPECT_EQ(result, -4);
+}
+
+TEST_F(CommandInterfaceTest, ByteBufferRequestsHandOverANegativeResponse) {
+    const int32_t ecu = ConnectedEcu();
+    testing::FakeProtocol::lastCreated->answer = "7F 31 22";
+    testing::FakeProtocol::lastCreated->singleRequestResult = kResultNegativeResponse;
+    const uint8_t request[] = {0x31, 0x01, 0x02, 0x03};
+    for (bool extended : {false, true}) {
+        uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+        int32_t result = 0;
+        if (extended) {
+            component._DbrExtSingleRequest(ecu, 1, request, 4, response, &result);
+        } else {
+            component._DbrSingleRequest(ecu, request, 4, response, &result);
+        }
+        EXPECT_EQ(result, kResultNegativeResponse);
+        EXPECT_EQ(response[0], 0x7F);
+        EXPECT_EQ(response[1], 0x31);
+        EXPECT_EQ(response[2], 0x22);
+    }
+}
+
+// A service cut off by its time-out hands nothing over, and the client never reads a text
+// the stopped service may still be writing (the ident and upload texts are written after
+// the stop here).
+TEST_F(CommandInterfaceTest, OutTextsAfterATimeOutAreEmpty) {
+    const int32_t ecu = ConnectedEcu();
+    testing::FakeProtocol& fake = *testing::FakeProtocol::lastCreated;
+    int32_t result = 0;
+    EXPECT_EQ(Request(ecu, "22 F1 90", &result), "62 F1 90");
+    std::string text = "stale";
+    component.DbrGetIdent(ecu, &text, &result);
+    EXPECT_EQ(text, "NAME=FAKE|");
+    fake.timeoutMs = 20;
+    EXPECT_EQ(Request(ecu, testing::kBlockingRequest, &result), "");
+    EXPECT_EQ(result, kResultTimeout);
+    uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+    const uint8_t block[] = {0xB1};
+    component._DbrSingleRequest(ecu, block, 1, response, &result);
+    EXPECT_EQ(result, kResultTimeout);
+    EXPECT_EQ(response[0], 0);
+    component.DbrUpload(ecu, "BLOCK", &text, &result);
+    EXPECT_EQ(result, kResultTimeout);
+    EXPECT_EQ(text, "");
+    fake.blockIdent = true;
+    for (int i = 0; i < 3; ++i) {
+        text = "stale";
+        component.DbrGetIdent(ecu, &text, &result);
+        EXPECT_EQ(result, kResultTimeout);
+        EXPECT_EQ(text, "");
+    }
+    // Once the worker is back, a finished ident starts from an empty text.
+    fake.blockIdent = false;
+    fake.timeoutMs = 10000;
+    component.DbrGetIdent(ecu, &text, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "NAME=FAKE|");
+}
+
+// One link, several ECU objects: the one that connected last is the connected one.
+TEST_F(CommandInterfaceTest, ConnectingAnotherEcuObjectTakesOverTheLink) {
+    const int32_t first = ConnectedEcu();
+    const int32_t second = CreateEcu(0);
+    int32_t result = 0;
+    component.DbrConnect(second, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Request(second, "22 F1 90", &result), "62 F1 90");
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, -7);
+    component.DbrConnect(first, &result);
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDisconnect(second, &result);
+    EXPECT_EQ(result, -7);
+    component.DbrDisconnect(first, &result);
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, -7);
+    // A new object after the connected one was deleted.
+    component.DbrConnect(second, &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDeleteEcuObject(second, &result);
+    EXPECT_EQ(result, 0);
+    const int32_t third = CreateEcu(0);
+    component.DbrConnect(third, &result);
+    EXPECT_EQ(result, 0);
+    Request(third, "22 F1 90", &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDisconnect(third, &result);
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(CommandInterfaceTest, DownloadTakesHexTextOrAFile) {
@@ -346,7 +440,7 @@ TEST(EventWithoutSinksTest, FiringWithoutSinksReturnsZero) {
 
 // A sink that leaves the connection point from inside its own event.
 class LeavingSink : public EventRecorder {
-public:
+  public:
     int32_t DbrStatusMessage(int32_t lStatus, const std::string& strStatus) override {
         EventRecorder::DbrStatusMessage(lStatus, strStatus);
         if (component != nullptr) component->Unadvise(cookie);
