@@ -1,5 +1,6 @@
 #include "ecu/CEcu.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "engine/CSoftwareInterface.h"
@@ -33,6 +34,14 @@ int32_t CEcu::ConnectThroughCommunicationObject() {
     order.command = kCommandConnect;
     lastOrder_ = order;
     return communicationObject_->ExecuteService(order, this);
+}
+
+void CEcu::SetAddressIdents(uint32_t requestId, uint32_t responseId) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%Xh", static_cast<unsigned>(responseId));
+    ident_[kIdentEcuAddress] = text;
+    std::snprintf(text, sizeof(text), "0x%Xh", static_cast<unsigned>(requestId));
+    ident_[kIdentTesterAddress] = text;
 }
 
 void CEcu::InitIdent(const std::string& objectType, const std::string& protocolKeyword) {

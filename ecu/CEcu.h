@@ -82,6 +82,10 @@ class CEcu {
                                            const std::string& /*response*/) {
         return {};
     }
+    // Writes the ident fields ECU and TESTER ("0x%Xh") from the CAN identifiers in force,
+    // as the model's ECU= and TESTER= options name them (GetParameterString writes the same
+    // values). The base: ECU is the identifier the ECU answers on, TESTER the one it hears.
+    virtual void SetAddressIdents(uint32_t requestId, uint32_t responseId);
     // The key request for a seed in a diagnostic mode; empty when there is none.
     virtual std::string GetKeyRequest(int32_t /*diagnosticMode*/, int32_t /*seed*/) { return {}; }
 

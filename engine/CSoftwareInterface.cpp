@@ -197,10 +197,12 @@ void CSoftwareInterface::Attach(CEcu& ecu) {
 // Called with the worker parked after a finished service: the texts are no longer written.
 void CSoftwareInterface::HandOverResult() {
     completedRecord_ = resultRecord_;
-    if (CEcu* ecu = attachedEcu_.load()) {
+    const CEcu* ecu = attachedEcu_.load();
+    if (ecu == nullptr) return;
+    if (completedRecord_.command == kCommandGetObjectInfo) {
         completedRecord_.identText = ecu->IdentText();
-        completedRecord_.uploadText = ecu->UploadText();
     }
+    if (completedRecord_.command == kCommandUpload) completedRecord_.uploadText = ecu->UploadText();
 }
 
 void CSoftwareInterface::KeepAlivePhase(int32_t phase) {

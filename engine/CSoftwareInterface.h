@@ -195,7 +195,8 @@ class CSoftwareInterface {
     void HandOverResult();
     void ClearAttachedTexts(int32_t command);
 
-    std::mutex eventsMutex_;
+    // Held while an event is fired; recursive, as a sink may cause another event.
+    std::recursive_mutex eventsMutex_;
     IServiceEvents* events_;
     int32_t protocolCode_;
     bool parametersAccepted_ = true;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -362,7 +365,44 @@ TEST_F(CommandInterfaceTest, DownloadTakesHexTextOrAFile) {
     EXPECT_EQ(seen.hexText, ":0100000000FF|:00000001FF|");
     EXPECT_EQ(seen.hexFilePath, path);
     EXPECT_EQ(seen.downloadType, 3);
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << ":0100000000FF\n\n:00000001FF";
+    }
+    component.DbrDownload(ecu, 3, path, &result);
+    EXPECT_EQ(seen.hexText, ":0100000000FF||:00000001FF|");
     std::remove(path.c_str());
+}
+
+TEST_F(CommandInterfaceTest, LowerCaseHexTextIsTakenAsText) {
+    const int32_t ecu = ConnectedEcu();
+    int32_t result = 0;
+    const std::string text = ":0100000000ff|:00000001ff|";
+    component.DbrDownload(ecu, 2, text, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.hexText, text);
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.hexFilePath, "");
+}
+
+// Only regular files of a HEX file's size are read, and never with a wait: a FIFO without a
+// writer or a device that never ends is refused at once.
+TEST_F(CommandInterfaceTest, DownloadFilesThatCannotBeHexFilesAreRefused) {
+    const int32_t ecu = ConnectedEcu();
+    const std::string fifo = ::testing::TempDir() + "/download.fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = ::testing::TempDir() + "/large.hex";
+    { std::ofstream file(large, std::ios::binary); }
+    std::filesystem::resize_file(large, CCommandInterface::kMaxHexFileBytes + 1);  // sparse
+    testing::FakeProtocol::lastCreated->lastDownload = ServiceOrder{};
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/"), large}) {
+        int32_t result = 0;
+        EXPECT_EQ(component.DbrDownload(ecu, 2, path, &result), 0) << path;
+        EXPECT_EQ(result, kResultBadParameter) << path;
+    }
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.command, kCommandIdle);
+    std::remove(fifo.c_str());
+    std::remove(large.c_str());
 }
 
 TEST_F(CommandInterfaceTest, UploadIdentAndJobReturnTheEcuTexts) {
