@@ -154,7 +154,8 @@ void T40VirtualEcu::Feed(uint8_t byte) {
             if (byte == kAcknowledge && state_.load() == State::kAwaitAcknowledge) {
                 state_ = State::kAwake;
                 frame_.clear();
-            } else if (byte == kAddress && options_.answersWakeUp) {
+            } else if (byte == kAddress && options_.answersWakeUp &&
+                       !TakeFault(&T40Faults::ignoredWakeUps)) {
                 ++wakeups_;
                 state_ = State::kWaking;
                 syncDue_ = Clock::now() + std::chrono::milliseconds(options_.wakeDelayMs);

@@ -26,13 +26,14 @@ struct T40EcuOptions {
 
 // Line faults; each count is used up by the answers it acts on.
 struct T40Faults {
-    uint32_t silent = 0;        // requests left unanswered
-    uint32_t badChecksum = 0;   // answers with a wrong checksum
-    uint32_t lengthFF = 0;      // answers that are only the length byte 0xFF
-    uint32_t missingBytes = 0;  // answers cut short by two bytes
-    uint32_t eraseBusy = 0;     // flash writes (5A) answered "erase in progress"
-    uint32_t refuse = 0;        // requests refused with a status answer
-    uint32_t checksumBusy = 0;  // checksum requests (1B) answered "busy"
+    uint32_t ignoredWakeUps = 0;  // 5-baud addresses left unanswered
+    uint32_t silent = 0;          // requests left unanswered
+    uint32_t badChecksum = 0;     // answers with a wrong checksum
+    uint32_t lengthFF = 0;        // answers that are only the length byte 0xFF
+    uint32_t missingBytes = 0;    // answers cut short by two bytes
+    uint32_t eraseBusy = 0;       // flash writes (5A) answered "erase in progress"
+    uint32_t refuse = 0;          // requests refused with a status answer
+    uint32_t checksumBusy = 0;    // checksum requests (1B) answered "busy"
     bool wrongDataSetChecksum = false;
 };
 

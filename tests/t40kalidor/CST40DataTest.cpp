@@ -83,17 +83,18 @@ TEST(CST40DownloadKindTest, SoftwareAndDataSetClasses) {
 
 TEST(CST40PrepareTest, SoftwareRecordsBecome5ARequestsAtTheirLinearAddress) {
     CST40 stack(nullptr, "ISO_9141");
-    ASSERT_TRUE(stack.PrepareSoftwareData(Join({kLinear20000, kData8000, kSegment18000, kData0010, kEnd})));
-    EXPECT_EQ(stack.DownloadList(),
-              (std::vector<std::string>{
-                  "5A 10 02 80 00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F",
-                  "5A 04 01 80 10 01 02 03 04"}));  // segment 0x1800: 0x18010
+    ASSERT_TRUE(
+        stack.PrepareSoftwareData(Join({kLinear20000, kData8000, kSegment18000, kData0010, kEnd})));
+    EXPECT_EQ(
+        stack.DownloadList(),
+        (std::vector<std::string>{"5A 10 02 80 00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F",
+                                  "5A 04 01 80 10 01 02 03 04"}));  // segment 0x1800: 0x18010
 }
 
 TEST(CST40PrepareTest, MalformedHexIsRefusedWhole) {
     CST40 stack(nullptr, "ISO_9141");
     for (const char* bad : {":10800000000102030405060708090A0B0C0D0E0FF9",  // checksum
-                            ":108000000001020304",                           // short
+                            ":108000000001020304",                          // short
                             "10800000000102030405060708090A0B0C0D0E0FF8",   // no colon
                             ":1080000000010203040506070809ZZ0B0C0D0E0FF8"}) {
         EXPECT_FALSE(stack.PrepareSoftwareData(Join({kLinear20000, bad, kEnd}))) << bad;
@@ -103,8 +104,8 @@ TEST(CST40PrepareTest, MalformedHexIsRefusedWhole) {
 
 TEST(CST40PrepareTest, DataSetRecordsBecome1ARequestsShiftedBy0x2000WithPartNumber) {
     CST40 stack(nullptr, "ISO_9141");
-    ASSERT_TRUE(stack.PrepareDataSetData(
-        Join({"AB.CDEF.GH", ":0400000000000000FC", kDataSetA0, kDataSetB0, kDataSetEnd, kDataSetC0})));
+    ASSERT_TRUE(stack.PrepareDataSetData(Join(
+        {"AB.CDEF.GH", ":0400000000000000FC", kDataSetA0, kDataSetB0, kDataSetEnd, kDataSetC0})));
     EXPECT_EQ(stack.PartNumberBytes(), "41 42 43 44 45 46 47 48");
     EXPECT_EQ(stack.DownloadList(),
               (std::vector<std::string>{
