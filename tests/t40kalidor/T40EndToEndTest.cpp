@@ -3,6 +3,7 @@
 // line faults, each followed by a request or connect that works again.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 
 #include "SerialSession.h"
@@ -192,6 +193,33 @@ TEST_F(T40Session, H5SoftwareDownloadThroughTheBootLoader) {
     EXPECT_FALSE(ecu_->InBootLoader());
     EXPECT_EQ(session_.Request("03 07 00 02 08", result), "43 48 35");
     EXPECT_EQ(result, 0);
+}
+
+TEST_F(T40Session, EraseThatNeverEndsFailsTheDownloadWithinItsBound) {
+    Start(true, "T40H5");
+    ASSERT_EQ(session_.Connect(), 0);
+    sim::T40Faults faults;
+    faults.eraseBusy = 1000000;
+    ecu_->InjectFaults(faults);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(session_.Download(2, Join({":020000040002F8",
+                                         ":10800000000102030405060708090A0B0C0D0E0FF8", kEnd})),
+              -7);
+    // 120 waits of 500 ms and five failed attempts, a tenth of it in real time; the restart
+    // finds the controller still in its boot loader.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(session_.HasProgress("ServiceDownload: Finished with error. Line: 1"));
+    EXPECT_TRUE(ecu_->Flash().empty());
+}
+
+TEST_F(T40Session, PortThatVanishesEndsRequestsAndConnects) {
+    Start(false, "T40H4|TIMEOUT_SERVICESINGLEREQUEST=3000");
+    ASSERT_EQ(session_.Connect(), 0);
+    ecu_->Stop();
+    int32_t result = 1;
+    EXPECT_EQ(session_.Request("00", result), "");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(session_.Connect(), -7);
 }
 
 TEST_F(T40Session, ControllerOfTheOtherKindIsRefused) {
