@@ -65,6 +65,9 @@ TEST_F(T40Session, H4ConnectIdentRequestUploadAndDataSet) {
 
     EXPECT_EQ(session_.Request("03 07 00 02 08", result), "43 30 2E 30");
     EXPECT_EQ(result, 0);
+    EXPECT_EQ(session_.component.DbrSetDiagnosticAccess(session_.ecuId, 0, 0x86, 9600, 0, &result),
+              0);
+    EXPECT_EQ(result, -4);  // the T40 has no diagnostic access
 
     const std::string upload = session_.Upload(result);
     EXPECT_EQ(result, 0);
