@@ -2,6 +2,9 @@
 // pseudo-terminal, in both modes.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "SerialSession.h"
 #include "sim/kalidor/KalidorVirtualEcu.h"
 
@@ -9,6 +12,17 @@ namespace diagbridge::testing {
 namespace {
 
 constexpr uint8_t kPort = 6;
+
+// The controller's thread sees the last bytes a little after the tester wrote them: true as
+// soon as awake() equals wanted, false after 2 s.
+bool AwakeBecomes(const sim::KalidorVirtualEcu& ecu, bool wanted) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (ecu.Awake() != wanted) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 class KalidorSession : public ::testing::Test {
   protected:
@@ -34,7 +48,7 @@ class KalidorSession : public ::testing::Test {
 TEST_F(KalidorSession, QuickModeWakesAndAnswersCommands) {
     Start(false, "KALIDOR_QUICK");
     ASSERT_EQ(session_.Connect(), 0);
-    EXPECT_TRUE(ecu_->Awake());
+    EXPECT_TRUE(AwakeBecomes(*ecu_, true));
     int32_t result = 1;
     EXPECT_EQ(session_.Request("02 11", result), "42 11 33");
     EXPECT_EQ(result, 0);
@@ -53,7 +67,7 @@ TEST_F(KalidorSession, QuickModeWakesAndAnswersCommands) {
     EXPECT_EQ(result, -4);  // not allowed on this model
 
     EXPECT_EQ(session_.Disconnect(), 0);
-    EXPECT_FALSE(ecu_->Awake());
+    EXPECT_TRUE(AwakeBecomes(*ecu_, false));
     faults = {};
     faults.silent = true;
     ecu_->InjectFaults(faults);
