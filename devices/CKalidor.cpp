@@ -20,7 +20,6 @@ constexpr uint32_t kReplyKeyIndex1 = 4;
 constexpr uint32_t kReplyKeyIndex2 = 5;
 // Header and trailing byte around a command's payload.
 constexpr uint32_t kAnswerOverhead = 4;
-constexpr uint32_t kIdentTexts = 12;
 constexpr uint32_t kRuleOneCountIndex = 11;
 constexpr uint32_t kRuleTwoCountIndex = 12;
 constexpr uint32_t kRuleBase = 13;
@@ -59,10 +58,8 @@ bool CKalidor::WriteByte(uint8_t byte) {
 
 int32_t CKalidor::GetIdent(std::vector<std::string>* texts, std::vector<uint8_t>* bytes) {
     if (texts != nullptr) {
-        texts->assign(kIdentTexts, std::string());
-        (*texts)[0] = "RetarderKL";
-        (*texts)[8] = "Kalidor";
-        (*texts)[11] = "0";
+        // Entries 0, 8 and 11 of the twelve.
+        *texts = {"RetarderKL", "", "", "", "", "", "", "", "Kalidor", "", "", "0"};
     }
     if (bytes != nullptr) {
         std::vector<uint8_t> ident;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
 
 namespace diagbridge {
@@ -55,7 +56,7 @@ std::string T40IdentValue(const std::vector<uint8_t>& block, const std::string& 
     for (const T40IdentField& field : kFields) {
         if (key != field.key) continue;
         if (key == "DATASETLENGTH") {
-            return "_" + std::to_string(T40Word(block, kDataSetLengthOffset));
+            return FormatText("_%u", T40Word(block, kDataSetLengthOffset));
         }
         return T40Text(block, field.first, field.last);
     }
