@@ -152,6 +152,7 @@ struct Iso9141ParameterBlock {
     std::string text1;
     std::string text2;
     ServiceTimeouts timeouts;
+    int32_t downloadBaudrate = 9600;  // line speed of a software download: 9600, 19200, 38400
 };
 
 // The communication parameters of an ECU model, copied into its communication object at

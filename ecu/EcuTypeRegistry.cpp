@@ -1,8 +1,10 @@
 #include "ecu/EcuTypeRegistry.h"
 
 #include "ecu/CEcu.h"
+#include "ecu/CEcuKalidor.h"
 #include "ecu/CEcuLuma.h"
 #include "ecu/CEcuR6xKwp2000.h"
+#include "ecu/CEcuT40.h"
 #include "ecu/CEcuT6xKwp2000.h"
 #include "ecu/CEcuT6xUdsIso14229.h"
 #include "ecu/CEcuTCXUdsIso14229.h"
@@ -32,9 +34,9 @@ const std::vector<EcuTypeRow>& EcuTypeTable() {
         {"T60.1_UDS_C", kProtocolUds, "CEcuT601UdsIso14229_C", &CEcuT601UdsIso14229_C::Create},
         {"T60.1_UDS_D", kProtocolUds, "CEcuT601UdsIso14229_D", &CEcuT601UdsIso14229_D::Create},
         {"T60.1_UDS_E", kProtocolUds, "CEcuT601UdsIso14229_E", &CEcuT601UdsIso14229_E::Create},
-        {"T4X", kProtocolIso9141, "CEcuT4X", nullptr},
-        {"T40H4", kProtocolIso9141, "CEcuT40H4", nullptr},
-        {"T40H5", kProtocolIso9141, "CEcuT40H5", nullptr},
+        {"T4X", kProtocolIso9141, "CEcuT4X", Create<CEcuT4XGeneric>},
+        {"T40H4", kProtocolIso9141, "CEcuT40H4", Create<CEcuT40H4>},
+        {"T40H5", kProtocolIso9141, "CEcuT40H5", Create<CEcuT40H5>},
         {"T65", kProtocolKwp2000, "CEcuT65Kwp2000", Create<CEcuT65Kwp2000>},
         {"T61", kProtocolKwp2000, "CEcuT61Kwp2000", Create<CEcuT61Kwp2000>},
         {"R6X", kProtocolKwp2000, "CEcuR6xKwp2000", Create<CEcuR6xKwp2000>},
@@ -53,8 +55,8 @@ const std::vector<EcuTypeRow>& EcuTypeTable() {
          Create<CEcuLumaKodierstation>},
         {"LUMA_PROTOTYPE", kProtocolKwp2000, "CEcuLumaPrototyp", Create<CEcuLumaPrototyp>},
         {"TCX", kProtocolUds, "CEcuTCXUdsIso14229", &CEcuTCXUdsIso14229::Create},
-        {"KALIDOR_FREE_RUN", kProtocolKalidor, "CEcuKalidorFreeRun", nullptr},
-        {"KALIDOR_QUICK", kProtocolKalidor, "CEcuKalidorQuick", nullptr},
+        {"KALIDOR_FREE_RUN", kProtocolKalidor, "CEcuKalidorFreeRun", Create<CEcuKalidorFreeRun>},
+        {"KALIDOR_QUICK", kProtocolKalidor, "CEcuKalidorQuick", Create<CEcuKalidorQuick>},
     };
     return table;
 }

@@ -54,7 +54,7 @@ std::string VersionString() {
     return text;
 }
 
-std::string TodayIsoDate() {
+std::string LocalTimeText(const char* format) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -62,9 +62,13 @@ std::string TodayIsoDate() {
 #else
     localtime_r(&now, &local);
 #endif
-    char text[16];
-    std::strftime(text, sizeof(text), "%Y-%m-%d", &local);
+    char text[64];
+    if (std::strftime(text, sizeof(text), format, &local) == 0) return {};
     return text;
+}
+
+std::string TodayIsoDate() {
+    return LocalTimeText("%Y-%m-%d");
 }
 
 }  // namespace diagbridge::platform

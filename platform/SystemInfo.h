@@ -14,5 +14,7 @@ std::string VersionString();
 
 // Today's local date as "%Y-%m-%d".
 std::string TodayIsoDate();
+// The current local time in a strftime format ("%H:%M:%S"); at most 63 characters.
+std::string LocalTimeText(const char* format);
 
 }  // namespace diagbridge::platform

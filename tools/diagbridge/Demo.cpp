@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "component/CCommandInterface.h"
+#include "sim/kalidor/KalidorVirtualEcu.h"
 #include "sim/kline/IntelHexText.h"
 #include "sim/kline/KlineDemoEcu.h"
+#include "sim/t40/T40VirtualEcu.h"
 #include "sim/uds/UdsEcuProfile.h"
 #include "sim/uds/UdsVirtualEcu.h"
 #include "tools/diagbridge/Shell.h"
@@ -24,6 +26,9 @@ constexpr const char* kKlineModel = "T60";
 constexpr uint32_t kKlineImageStart = 0x8000;
 constexpr std::size_t kKlineImageBytes = 64;
 constexpr std::size_t kKlineRecordBytes = 32;
+constexpr const char* kT40Port = "2";
+constexpr const char* kKalidorQuickPort = "3";
+constexpr const char* kKalidorFreeRunPort = "4";
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -66,6 +71,44 @@ DbrDownload 1000 4 ")") +
            sim::IntelHexText(kKlineImageStart, image, kKlineRecordBytes, '|') + R"("
 DbrDisconnect 1000
 DbrDeleteEcuObject 1000
+DbrDeleteCommunicationObject 0
+)";
+}
+
+const char* T40DemoScript() {
+    return R"(# A T40 session against a virtual T40H5 transmission controller (COM2 is a
+# pseudo-terminal): 5-baud wake-up and login, ident, upload, then a software download through
+# the boot loader at 38400 baud; the controller restarts and is woken again.
+DbrCreateCommunicationObject "ISO_9141|RS232=2|PROGRESS=1|STATUS=1"
+DbrCreateEcuObject "T40H5" 0
+DbrConnect 1000
+DbrGetIdent 1000
+DbrSingleRequest 1000 "03 07 00 02 08"
+DbrUpload 1000 ""
+DbrDownload 1000 2 ":020000040002F8|:10800000000102030405060708090A0B0C0D0E0FF8|:10801000101112131415161718191A1B1C1D1E1FE8|:00000001FF"
+DbrDisconnect 1000
+DbrDeleteEcuObject 1000
+DbrDeleteCommunicationObject 0
+)";
+}
+
+const char* KalidorDemoScript() {
+    return R"(# Two Kalidor retarders on pseudo-terminals: one woken and questioned (quick, COM3), one
+# listened to while it sends frames by itself (free run, COM4).
+DbrCreateCommunicationObject "KALIDOR|RS232=3|PROGRESS=1|STATUS=1"
+DbrCreateEcuObject "KALIDOR_QUICK" 0
+DbrConnect 1000
+DbrGetIdent 1000
+DbrSingleRequest 1000 "02 11"
+DbrDisconnect 1000
+DbrCreateCommunicationObject "KALIDOR|RS232=4|PROGRESS=1|STATUS=1"
+DbrCreateEcuObject "KALIDOR_FREE_RUN" 1
+DbrConnect 1001
+DbrUpload 1001 ""
+DbrDisconnect 1001
+DbrDeleteEcuObject 1001
+DbrDeleteEcuObject 1000
+DbrDeleteCommunicationObject 1
 DbrDeleteCommunicationObject 0
 )";
 }
@@ -113,6 +156,39 @@ int RunKlineDemo(bool json) {
     return failures == 0 ? kExitOk : kExitFailure;
 }
 
+int RunT40Demo(bool json) {
+    sim::T40EcuOptions options;
+    options.h5 = true;
+    sim::T40VirtualEcu ecu(options);
+    if (!ecu.Start()) {
+        std::fprintf(stderr, "diagbridge demo: virtual T40 could not start\n");
+        return kExitFailure;
+    }
+    setenv((std::string("DIAGBRIDGE_COM") + kT40Port).c_str(), ecu.DevicePath().c_str(), 1);
+    const int failures = RunScript(T40DemoScript(), json);
+    ecu.Stop();
+    return failures == 0 ? kExitOk : kExitFailure;
+}
+
+int RunKalidorDemo(bool json) {
+    sim::KalidorEcuOptions options;
+    sim::KalidorVirtualEcu quick(options);
+    options.freeRun = true;
+    sim::KalidorVirtualEcu freeRun(options);
+    if (!quick.Start() || !freeRun.Start()) {
+        std::fprintf(stderr, "diagbridge demo: virtual Kalidor could not start\n");
+        return kExitFailure;
+    }
+    setenv((std::string("DIAGBRIDGE_COM") + kKalidorQuickPort).c_str(), quick.DevicePath().c_str(),
+           1);
+    setenv((std::string("DIAGBRIDGE_COM") + kKalidorFreeRunPort).c_str(),
+           freeRun.DevicePath().c_str(), 1);
+    const int failures = RunScript(KalidorDemoScript(), json);
+    quick.Stop();
+    freeRun.Stop();
+    return failures == 0 ? kExitOk : kExitFailure;
+}
+
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
@@ -128,13 +204,17 @@ int RunDemo(const std::vector<std::string>& args) {
             return kExitUsage;
         }
     }
-    if (protocol != "uds" && protocol != "kline" && protocol != "all") {
-        std::fprintf(stderr, "diagbridge demo: --protocol takes uds, kline or all\n");
+    const bool all = protocol == "all";
+    if (!all && protocol != "uds" && protocol != "kline" && protocol != "t40" &&
+        protocol != "kalidor") {
+        std::fprintf(stderr, "diagbridge demo: --protocol takes uds, kline, t40, kalidor or all\n");
         return kExitUsage;
     }
     int result = kExitOk;
-    if (protocol != "kline") result = RunUdsDemo(json);
-    if (protocol != "uds" && RunKlineDemo(json) != kExitOk) result = kExitFailure;
+    if ((all || protocol == "uds") && RunUdsDemo(json) != kExitOk) result = kExitFailure;
+    if ((all || protocol == "kline") && RunKlineDemo(json) != kExitOk) result = kExitFailure;
+    if ((all || protocol == "t40") && RunT40Demo(json) != kExitOk) result = kExitFailure;
+    if ((all || protocol == "kalidor") && RunKalidorDemo(json) != kExitOk) result = kExitFailure;
     return result;
 }
 

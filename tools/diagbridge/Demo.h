@@ -6,12 +6,15 @@ namespace diagbridge::cli {
 
 // The built-in sessions: each starts a virtual ECU in this process, runs its embedded shell
 // script against it and prints what the shell prints. Arguments: [--json]
-// [--protocol uds|kline|all] (default all: UDS on an in-process CAN bus, then KWP2000 on a
-// K-line pseudo-terminal). Returns the exit code.
+// [--protocol uds|kline|t40|kalidor|all] (default all: UDS on an in-process CAN bus, then
+// KWP2000 on a K-line pseudo-terminal, then a T40 and two Kalidor controllers on
+// pseudo-terminals). Returns the exit code.
 int RunDemo(const std::vector<std::string>& args);
 
 // The embedded scripts.
 const char* UdsDemoScript();
 std::string KlineDemoScript();
+const char* T40DemoScript();
+const char* KalidorDemoScript();
 
 }  // namespace diagbridge::cli
