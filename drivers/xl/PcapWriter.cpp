@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "drivers/xl/CandumpWriter.h"
+
 namespace diagbridge::xl {
 
 namespace {
@@ -76,6 +78,7 @@ PcapWriter* PcapWriter::Process() {
 
 void CaptureFrame(const CanFrame& frame) {
     if (PcapWriter* writer = PcapWriter::Process()) writer->Write(frame);
+    if (CandumpWriter* log = CandumpWriter::Process()) log->Write(frame);
 }
 
 }  // namespace diagbridge::xl
