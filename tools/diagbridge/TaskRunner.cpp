@@ -12,6 +12,7 @@
 #include "engine/CSoftwareInterface.h"
 #include "engine/ParameterString.h"
 #include "platform/SerialPort.h"
+#include "uds/CSUdsIso14229.h"
 #include "tools/diagbridge/Interrupt.h"
 #include "tools/diagbridge/Json.h"
 #include "tools/diagbridge/KlineLog.h"
@@ -98,8 +99,10 @@ class Task {
 
     // Profile, connection plan and output files; an exit code, or -1 to go on.
     int Prepare();
-    // Creates the objects, connects and opens the access asked for; an exit code or -1.
-    int Open();
+    // Creates the objects; an exit code, or -1 to go on.
+    int Create();
+    // Connects and opens the access asked for; an exit code, or -1 to go on.
+    int Connect();
     void Close();
 
     // The end of a task: the result line (JSON) or the failure line; returns the exit code.
@@ -246,18 +249,21 @@ int Task::Prepare() {
     return OpenFiles();
 }
 
-int Task::Open() {
+int Task::Create() {
     component_ = std::make_unique<CCommandInterface>(WatchedRegistry());
     cookie_ = component_->Advise(&progress_);
-    progress_.Line("connecting: " + ParameterKeyword(plan_.ecuParameter) + " over " +
-                   plan_.protocol + " at " + plan_.where);
+    progress_.Line("connecting: " + ParameterKeyword(plan_.ecuParameter) + " over " + plan_.protocol +
+                   " at " + plan_.where);
     component_->DbrCreateCommunicationObject(plan_.communicationParameter, &communicationId_);
     if (communicationId_ < 0) {
         return Finish(communicationId_,
                       "DbrCreateCommunicationObject " + plan_.communicationParameter);
     }
     component_->DbrCreateEcuObject(plan_.ecuParameter, communicationId_, &ecuId_);
-    if (ecuId_ < 0) return Finish(ecuId_, "DbrCreateEcuObject " + plan_.ecuParameter);
+    return ecuId_ < 0 ? Finish(ecuId_, "DbrCreateEcuObject " + plan_.ecuParameter) : -1;
+}
+
+int Task::Connect() {
     int32_t result = kResultFailure;
     component_->DbrConnect(ecuId_, &result);
     if (result < 0) return Finish(result, "DbrConnect");
@@ -445,10 +451,20 @@ std::string EcuAddress(const std::string& configuration) {
 // The (model, adapter) pairs a scan tries, in order.
 std::vector<std::pair<std::string, std::string>> ScanCandidates(const TaskOptions& options,
                                                                 std::string& error) {
-    const ObjectRegistry registry = DefaultObjectRegistry();
-    std::string protocol = options.connection.protocol;
-    for (const ModelInfo& model : ListModels(registry)) {
-        if (protocol.empty() && model.keyword == options.connection.ecu && model.built) {
+    const ConnectionOptions& connection = options.connection;
+    std::string adapter = connection.adapter;
+    if (adapter.empty() && !connection.bus.empty()) adapter = "vector";
+    if (adapter.empty() && !connection.port.empty()) adapter = "rs232";
+    const std::vector<ModelInfo> models = ListModels(DefaultObjectRegistry());
+    // A CAN adapter carries UDS only, a serial one everything else.
+    const auto fits = [&adapter](const std::string& protocol) {
+        if (adapter.empty() || adapter == "samtec") return true;
+        return (protocol == CSUdsIso14229::kKeyword) == (adapter == "vector");
+    };
+    std::string protocol = connection.protocol;
+    for (const ModelInfo& model : models) {
+        if (protocol.empty() && model.keyword == connection.ecu && model.built &&
+            fits(model.protocol)) {
             protocol = model.protocol;
         }
     }
@@ -456,20 +472,15 @@ std::vector<std::pair<std::string, std::string>> ScanCandidates(const TaskOption
         error = "scan needs --protocol or --ecu";
         return {};
     }
+    const bool uds = protocol == CSUdsIso14229::kKeyword;
+    std::vector<std::string> adapters = {adapter};
+    if (adapter.empty()) adapters = uds ? std::vector<std::string>{"vector"}
+                                        : std::vector<std::string>{"rs232", "skylink"};
     std::vector<std::pair<std::string, std::string>> candidates;
-    const bool uds = protocol == "UDS_ISO_14229";
-    std::vector<std::string> adapters;
-    if (!options.connection.adapter.empty()) {
-        adapters.push_back(options.connection.adapter);
-    } else if (uds) {
-        adapters.emplace_back("vector");
-    } else {
-        adapters = {"rs232", "skylink"};
-    }
-    for (const ModelInfo& model : ListModels(registry)) {
+    for (const ModelInfo& model : models) {
         if (!model.built || model.protocol != protocol) continue;
-        if (!options.connection.ecu.empty() && model.keyword != options.connection.ecu) continue;
-        for (const std::string& adapter : adapters) candidates.emplace_back(model.keyword, adapter);
+        if (!connection.ecu.empty() && model.keyword != connection.ecu) continue;
+        for (const std::string& name : adapters) candidates.emplace_back(model.keyword, name);
         // A K-line connect searches the model's whole address table: one model is enough.
         if (!uds) break;
     }
@@ -488,29 +499,31 @@ int RunScan(const TaskOptions& options) {
     }
     InterruptWatch watch;
     gWatch = &watch;
-    std::vector<std::string> triedAddresses;
+    std::vector<std::string> tried;
     int found = 0;
     for (const auto& [model, adapter] : candidates) {
         if (watch.Interrupted()) break;
         TaskOptions attempt = options;
         attempt.connection.ecu = model;
         attempt.connection.adapter = adapter;
+        attempt.json = false;
+        attempt.quiet = true;
         Task task("scan", attempt);
         task.SetSilent();
         task.SetInterruptWatch(&watch);
-        if (task.Prepare() >= 0) continue;
-        task.Output().Line("trying " + model + " with the " + adapter + " adapter at " +
-                           task.Plan().where);
-        if (task.Open() >= 0) continue;
+        if (task.Prepare() >= 0 || task.Create() >= 0) continue;
         const std::string address = EcuAddress(task.EcuConfiguration());
-        if (std::find(triedAddresses.begin(), triedAddresses.end(), address) !=
-            triedAddresses.end()) {
-            continue;
+        if (std::find(tried.begin(), tried.end(), address) != tried.end()) continue;
+        tried.push_back(address);
+        if (!options.json && !options.quiet) {
+            std::printf("trying %s (ECU %s) with the %s adapter at %s\n", model.c_str(),
+                        address.c_str(), adapter.c_str(), task.Plan().where.c_str());
+            std::fflush(stdout);
         }
-        triedAddresses.push_back(address);
+        if (task.Connect() >= 0) continue;
         std::string response;
         int32_t result = kResultOk;
-        if (task.Plan().protocol == "UDS_ISO_14229") {
+        if (task.Plan().protocol == CSUdsIso14229::kKeyword) {
             task.Component()->DbrSingleRequest(task.EcuId(), kTesterPresent, &response, &result);
         }
         if (result < 0) continue;
@@ -546,7 +559,8 @@ int RunTask(const std::string& command, const TaskOptions& options) {
     task.SetInterruptWatch(&watch);
     int exitCode = task.Prepare();
     if (exitCode < 0 && command == "config") exitCode = task.Config();
-    if (exitCode < 0) exitCode = task.Open();
+    if (exitCode < 0) exitCode = task.Create();
+    if (exitCode < 0) exitCode = task.Connect();
     if (exitCode < 0) {
         if (command == "ident") exitCode = task.Ident();
         if (command == "request") exitCode = task.Request();
