@@ -85,6 +85,14 @@ expect() {
     fi
 }
 
+# expect_none NAME FILE PATTERN: the file does not hold the pattern.
+expect_none() {
+    if grep -Eq -- "$3" "$2"; then
+        echo "FAIL $1: '$3' in"; cat "$2"
+        FAILURES=$((FAILURES + 1))
+    fi
+}
+
 # expect_lines NAME FILE COUNT: the file has exactly COUNT lines.
 expect_lines() {
     local lines

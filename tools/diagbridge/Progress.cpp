@@ -41,6 +41,11 @@ std::string StatusWord(const std::string& status) {
 
 }  // namespace
 
+bool IsTransferStep(const std::string& text) {
+    return text.find("Transfer") != std::string::npos ||
+           text.find("transfer") != std::string::npos;
+}
+
 std::string FormatBar(const BarView& view, int width) {
     const int percent =
         view.percent < 0 ? 0 : (view.percent > kFullPercent ? kFullPercent : view.percent);
@@ -100,9 +105,11 @@ void Progress::TraceLocked(const char* kind, const std::string& text) {
 
 void Progress::DrawBarLocked(int16_t block, int percent, const std::string& text) {
     const Clock::time_point now = Clock::now();
-    if (!barShown_ || block != barBlock_ || percent < barPercent_) {
+    const bool transfer = IsTransferStep(text);
+    if (!barShown_ || block != barBlock_ || percent < barPercent_ || transfer != barTransfer_) {
         EndBarLocked();
         barBlock_ = block;
+        barTransfer_ = transfer;
         barStart_ = now;
         barStartPercent_ = percent;
     }
@@ -110,7 +117,7 @@ void Progress::DrawBarLocked(int16_t block, int percent, const std::string& text
     BarView view;
     view.text = text;
     view.percent = percent;
-    view.totalBytes = totalBytes_;
+    view.totalBytes = transfer ? totalBytes_ : 0;
     view.startPercent = barStartPercent_;
     view.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - barStart_).count();
     // Clear to the end of the line: the text before may have been longer.

@@ -22,6 +22,10 @@ struct BarView {
 // bytes are known and some have moved. width is the number of bar cells.
 std::string FormatBar(const BarView& view, int width);
 
+// True for the steps that move the image's bytes (TransferData, Data transfer): their bar
+// shows bytes/s and time left.
+bool IsTransferStep(const std::string& text);
+
 // How task output is shown.
 enum class OutputMode { kHuman, kJson, kQuiet };
 
@@ -38,7 +42,7 @@ class Progress : public ICommandInterfaceEvents {
 
     // The trace file (not owned), or null.
     void SetTraceFile(FILE* trace) { trace_ = trace; }
-    // Bytes a download moves: the bar shows bytes/s and time left from them.
+    // Bytes a download moves: the bars of its transfer steps show bytes/s and time left.
     void SetTotalBytes(uint64_t bytes) { totalBytes_ = bytes; }
     // The step a failure happened in: the first progress text that reports a failure, else
     // the last one; empty before any.
@@ -81,6 +85,7 @@ class Progress : public ICommandInterfaceEvents {
     bool muted_ = false;
     bool failureSeen_ = false;
     int16_t barBlock_ = -1;
+    bool barTransfer_ = false;
     int barPercent_ = 0;
     int barStartPercent_ = 0;
     Clock::time_point barStart_;
