@@ -95,7 +95,7 @@ expect traces "$WORK/ident.log" '^\([0-9]+\.[0-9]{6}\) can0 18DAF103#'
 # --- failures: one line what and where, the exit code of their kind, nothing sent ---
 printf ':0400000001020304F1\n:00000001FF\n' >"$WORK/bad.hex"
 run bad_hex 65 "$D" flash "${UDS[@]}" --candump "$WORK/none1.log" "$WORK/bad.hex"
-expect bad_hex "$ERR" "^diagbridge flash: $WORK/bad.hex:1: bad checksum F1 \(the record sums to F2\)$"
+expect bad_hex "$ERR" "^diagbridge flash: $WORK/bad.hex:1: bad checksum F1, expected F2$"
 expect_lines bad_hex "$ERR" 1
 run missing_file 66 "$D" flash "${UDS[@]}" --candump "$WORK/none2.log" "$WORK/absent.hex"
 expect missing_file "$ERR" "^diagbridge flash: $WORK/absent.hex: cannot open the file$"

@@ -159,7 +159,7 @@ bool ChooseProtocol(const ConnectionOptions& options, const ObjectRegistry& regi
         return true;
     }
     if (candidates.empty()) {
-        error = "model '" + options.ecu + "' does not run on the " + options.adapter + " adapter";
+        error = "model '" + options.ecu + "' does not run on the " + adapter->name + " adapter";
         return false;
     }
     error = "model '" + options.ecu + "' runs on";
@@ -204,13 +204,14 @@ bool RouteOptions(const ConnectionOptions& options, const ObjectRegistry& regist
 }
 
 bool PlanSerialPort(const ConnectionOptions& options, const AdapterKey& adapter,
-                    ConnectionPlan& plan, std::string& error) {
+                    ConnectionPlan& plan, std::string& error, int& exitCode) {
     std::string port = options.port.empty() ? kDefaultComPort : options.port;
     std::string path;
     if (IsNumber(port)) {
         const int number = std::atoi(port.c_str());
         if (number < 1 || number > 255) {
             error = "--port " + port + " is not a COM port number 1..255";
+            exitCode = kExitUsage;
             return false;
         }
         path = platform::ComPortPath(static_cast<uint8_t>(number));
@@ -244,8 +245,9 @@ bool PlanBus(const ConnectionOptions& options, ConnectionPlan& plan, std::string
 }
 
 bool PlanAdapter(const ConnectionOptions& options, const ProtocolRow& protocol,
-                 const AdapterKey& adapter, ConnectionPlan& plan, std::string& error) {
-    if (adapter.serial) return PlanSerialPort(options, adapter, plan, error);
+                 const AdapterKey& adapter, ConnectionPlan& plan, std::string& error,
+                 int& exitCode) {
+    if (adapter.serial) return PlanSerialPort(options, adapter, plan, error, exitCode);
     plan.communicationParameter += std::string("|") + adapter.key + "=1";
     if (protocol.protocolCode == kProtocolUds) return PlanBus(options, plan, error);
     plan.where = adapter.name;
@@ -359,7 +361,7 @@ bool PlanConnection(const ConnectionOptions& options, const ObjectRegistry& regi
         std::string("|PROGRESS=1|STATUS=1") + (traceOn ? "|TRACE=1" : "");
     if (!RouteOptions(options, registry, *protocol, plan, error)) return false;
     exitCode = kExitNoAdapter;
-    return PlanAdapter(options, *protocol, *adapter, plan, error);
+    return PlanAdapter(options, *protocol, *adapter, plan, error, exitCode);
 }
 
 }  // namespace diagbridge::cli

@@ -42,8 +42,7 @@ std::string StatusWord(const std::string& status) {
 }  // namespace
 
 bool IsTransferStep(const std::string& text) {
-    return text.find("Transfer") != std::string::npos ||
-           text.find("transfer") != std::string::npos;
+    return text.find("Transfer") != std::string::npos || text.find("transfer") != std::string::npos;
 }
 
 std::string FormatBar(const BarView& view, int width) {

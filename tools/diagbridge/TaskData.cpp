@@ -42,8 +42,7 @@ std::string CheckRecord(const std::string& line, std::vector<uint8_t>& out) {
     const auto expected = static_cast<uint8_t>(0x100 - sum);
     if (expected == out.back()) return {};
     char text[64];
-    std::snprintf(text, sizeof(text), "bad checksum %02X (the record sums to %02X)", out.back(),
-                  expected);
+    std::snprintf(text, sizeof(text), "bad checksum %02X, expected %02X", out.back(), expected);
     return text;
 }
 

@@ -12,7 +12,6 @@
 #include "engine/CSoftwareInterface.h"
 #include "engine/ParameterString.h"
 #include "platform/SerialPort.h"
-#include "uds/CSUdsIso14229.h"
 #include "tools/diagbridge/Interrupt.h"
 #include "tools/diagbridge/Json.h"
 #include "tools/diagbridge/KlineLog.h"
@@ -21,6 +20,7 @@
 #include "tools/diagbridge/ResultCodes.h"
 #include "tools/diagbridge/TaskData.h"
 #include "tools/diagbridge/Terminal.h"
+#include "uds/CSUdsIso14229.h"
 
 namespace diagbridge::cli {
 
@@ -252,8 +252,8 @@ int Task::Prepare() {
 int Task::Create() {
     component_ = std::make_unique<CCommandInterface>(WatchedRegistry());
     cookie_ = component_->Advise(&progress_);
-    progress_.Line("connecting: " + ParameterKeyword(plan_.ecuParameter) + " over " + plan_.protocol +
-                   " at " + plan_.where);
+    progress_.Line("connecting: " + ParameterKeyword(plan_.ecuParameter) + " over " +
+                   plan_.protocol + " at " + plan_.where);
     component_->DbrCreateCommunicationObject(plan_.communicationParameter, &communicationId_);
     if (communicationId_ < 0) {
         return Finish(communicationId_,
@@ -474,8 +474,9 @@ std::vector<std::pair<std::string, std::string>> ScanCandidates(const TaskOption
     }
     const bool uds = protocol == CSUdsIso14229::kKeyword;
     std::vector<std::string> adapters = {adapter};
-    if (adapter.empty()) adapters = uds ? std::vector<std::string>{"vector"}
-                                        : std::vector<std::string>{"rs232", "skylink"};
+    if (adapter.empty())
+        adapters =
+            uds ? std::vector<std::string>{"vector"} : std::vector<std::string>{"rs232", "skylink"};
     std::vector<std::pair<std::string, std::string>> candidates;
     for (const ModelInfo& model : models) {
         if (!model.built || model.protocol != protocol) continue;
