@@ -9,6 +9,7 @@ namespace diagbridge::xl {
 namespace {
 constexpr const char* kCandumpVariable = "DIAGBRIDGE_CAN_CANDUMP";
 constexpr long long kMicrosecondsPerSecond = 1000000;
+constexpr size_t kMicrosecondDigits = 6;
 }  // namespace
 
 std::string CandumpFrameText(const CanFrame& frame) {
@@ -47,11 +48,13 @@ void CandumpWriter::Write(const CanFrame& frame) {
     using namespace std::chrono;
     const long long now =
         duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-    const std::string body = CandumpFrameText(frame);
+    std::string micros = std::to_string(now % kMicrosecondsPerSecond);
+    micros.insert(0, kMicrosecondDigits - micros.size(), '0');
+    const std::string line = "(" + std::to_string(now / kMicrosecondsPerSecond) + "." + micros +
+                             ") " + kInterfaceName + " " + CandumpFrameText(frame) + "\n";
     std::lock_guard lock(mutex_);
     if (file_ == nullptr) return;
-    std::fprintf(file_, "(%lld.%06lld) %s %s\n", now / kMicrosecondsPerSecond,
-                 now % kMicrosecondsPerSecond, kInterfaceName, body.c_str());
+    std::fputs(line.c_str(), file_);
     std::fflush(file_);
 }
 

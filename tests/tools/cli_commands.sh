@@ -29,6 +29,8 @@ run access 0 "$D" access "${UDS[@]}" 3
 expect access "$OUT" '^status: CONNECTED$'
 run access_json 0 "$D" access --json "${UDS[@]}" 3
 expect access_json "$OUT" '^\{"command":"access","result":0,"name":"OK"\}$'
+run access_none 64 "$D" access "${UDS[@]}"
+expect access_none "$ERR" '^diagbridge access: give a predefined access number or --mode'
 run access_missing 64 "$D" access -q "${UDS[@]}" 200
 expect access_missing "$ERR" 'NO_SUCH_ACCESS'
 

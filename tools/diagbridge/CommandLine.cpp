@@ -259,6 +259,11 @@ int Dispatch(const CLI::App& app, Parsed& parsed) {
     }
     parsed.task.explicitAccess = parsed.task.explicitAccess || parsed.task.oem != 0 ||
                                  parsed.task.accessBaud != 0 || parsed.task.specialTiming;
+    if (name == "access" && parsed.task.session < 0 && !parsed.task.explicitAccess) {
+        std::fprintf(stderr,
+                     "diagbridge access: give a predefined access number or --mode (try --help)\n");
+        return kExitUsage;
+    }
     if (name == "scan") return RunScan(parsed.task);
     return RunTask(name, parsed.task);
 }
