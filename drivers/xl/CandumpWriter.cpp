@@ -9,7 +9,6 @@ namespace diagbridge::xl {
 namespace {
 constexpr const char* kCandumpVariable = "DIAGBRIDGE_CAN_CANDUMP";
 constexpr long long kMicrosecondsPerSecond = 1000000;
-constexpr size_t kMicrosecondDigits = 6;
 }  // namespace
 
 std::string CandumpFrameText(const CanFrame& frame) {
@@ -46,15 +45,15 @@ void CandumpWriter::Close() {
 
 void CandumpWriter::Write(const CanFrame& frame) {
     using namespace std::chrono;
-    const long long now =
-        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-    std::string micros = std::to_string(now % kMicrosecondsPerSecond);
-    micros.insert(0, kMicrosecondDigits - micros.size(), '0');
-    const std::string line = "(" + std::to_string(now / kMicrosecondsPerSecond) + "." + micros +
-                             ") " + kInterfaceName + " " + CandumpFrameText(frame) + "\n";
+    const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    // Seconds as 32 bits, as the pcap writer keeps them: enough until 2106.
+    const auto seconds = static_cast<uint32_t>(now / kMicrosecondsPerSecond);
+    const auto micros = static_cast<uint32_t>(now % kMicrosecondsPerSecond);
+    const std::string body = CandumpFrameText(frame);
     std::lock_guard lock(mutex_);
     if (file_ == nullptr) return;
-    std::fputs(line.c_str(), file_);
+    std::fprintf(file_, "(%" PRIu32 ".%06" PRIu32 ") %s %s\n", seconds, micros, kInterfaceName,
+                 body.c_str());
     std::fflush(file_);
 }
 
