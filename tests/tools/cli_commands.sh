@@ -137,6 +137,10 @@ expect kline_access "$OUT" '^\{"command":"access","result":0,"name":"OK"\}$'
 run kline_upload 0 "$D" upload --json "${KLINE[@]}"
 expect kline_upload "$OUT" '"sections":\[\{"name":"KOBOLD",'
 run kline_job 0 "$D" job -q "${KLINE[@]}" "JOB"
+run kline_scan 0 "$D" scan --protocol KWP2000 --port "$PTY"
+expect kline_scan "$OUT" '^found T6X \(ECU 0x18h\) with the rs232 adapter at COM1 '
+run kline_scan_json 0 "$D" scan --json --ecu T60 --port "$PTY"
+expect kline_scan_json "$OUT" '^\{"event":"found","model":"T60","adapter":"rs232",'
 run kline_flash 0 "$D" flash "${KLINE[@]}" --mode 86 --access-baud 19200 --special-timing \
     --type 4 "$WORK/kline.hex"
 expect kline_flash "$OUT" '^flashed 64 bytes in '
