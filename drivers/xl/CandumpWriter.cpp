@@ -7,7 +7,6 @@
 namespace diagbridge::xl {
 
 namespace {
-constexpr const char* kCandumpVariable = "DIAGBRIDGE_CAN_CANDUMP";
 constexpr long long kMicrosecondsPerSecond = 1000000;
 }  // namespace
 
@@ -59,7 +58,7 @@ void CandumpWriter::Write(const CanFrame& frame) {
 
 CandumpWriter* CandumpWriter::Process() {
     static CandumpWriter* writer = []() -> CandumpWriter* {
-        const char* path = std::getenv(kCandumpVariable);
+        const char* path = std::getenv(kEnvironmentVariable);
         if (path == nullptr || *path == '\0') return nullptr;
         static CandumpWriter processWriter;
         return processWriter.Open(path) ? &processWriter : nullptr;

@@ -13,6 +13,8 @@ namespace diagbridge::xl {
 class CandumpWriter {
   public:
     static constexpr const char* kInterfaceName = "can0";
+    // The environment variable naming the process-wide log file.
+    static constexpr const char* kEnvironmentVariable = "DIAGBRIDGE_CAN_CANDUMP";
 
     CandumpWriter() = default;
     ~CandumpWriter();

@@ -155,11 +155,9 @@ void BuildApp(CLI::App& app, Parsed& parsed) {
     CLI::App* job = AddTask(app, parsed, "job", "run a job of the ECU",
                             "diagbridge job --ecu T60 --port 1 \"JOB TEXT\"");
     job->add_option("text", parsed.task.job, "job text");
-    CLI::App* scan =
-        AddTask(app, parsed, "scan",
-                "find ECUs: K-line adapters and addresses, or UDS addresses on the bus",
-                "diagbridge scan --protocol UDS_ISO_14229 --bus hub:/tmp/bench.sock");
-    (void)scan;
+    AddTask(app, parsed, "scan",
+            "find ECUs: K-line adapters and addresses, or UDS addresses on the bus",
+            "diagbridge scan --protocol UDS_ISO_14229 --bus hub:/tmp/bench.sock");
     CLI::App* models = app.add_subcommand("models", "list ECU models with protocol and services");
     AddOutputOptions(*models, parsed);
     models->footer("Example:\n  diagbridge models --json");

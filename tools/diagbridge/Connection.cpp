@@ -1,6 +1,7 @@
 #include "tools/diagbridge/Connection.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>

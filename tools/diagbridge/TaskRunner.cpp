@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "component/CCommandInterface.h"
+#include "drivers/xl/CandumpWriter.h"
 #include "ecu/CEcu.h"
 #include "engine/CSoftwareInterface.h"
 #include "engine/ParameterString.h"
@@ -27,7 +28,6 @@ namespace diagbridge::cli {
 namespace {
 
 constexpr const char* kConfigVariable = "DIAGBRIDGE_CONFIG";
-constexpr const char* kCandumpVariable = "DIAGBRIDGE_CAN_CANDUMP";
 constexpr const char* kDefaultConfig = "/.config/diagbridge/profiles.ini";
 constexpr int32_t kFunctionalAddressing = 1;
 constexpr const char* kTesterPresent = "3E 00";
@@ -200,7 +200,7 @@ int Task::OpenFiles() {
     if (!options_.candump.empty()) {
         std::ofstream probe(options_.candump);
         if (!probe) return Fail(kExitNoFile, "cannot write the candump file " + options_.candump);
-        setenv(kCandumpVariable, options_.candump.c_str(), 1);
+        setenv(xl::CandumpWriter::kEnvironmentVariable, options_.candump.c_str(), 1);
     }
     if (options_.klineLog.empty()) return -1;
     if ((serialFile_ = std::fopen(options_.klineLog.c_str(), "w")) == nullptr) {
