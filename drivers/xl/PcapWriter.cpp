@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "drivers/xl/CandumpWriter.h"
+
 namespace diagbridge::xl {
 
 namespace {
@@ -75,7 +77,11 @@ PcapWriter* PcapWriter::Process() {
 }
 
 void CaptureFrame(const CanFrame& frame) {
+    // One lock over both captures keeps their frames in the same order.
+    static std::mutex order;
+    std::lock_guard lock(order);
     if (PcapWriter* writer = PcapWriter::Process()) writer->Write(frame);
+    if (CandumpWriter* log = CandumpWriter::Process()) log->Write(frame);
 }
 
 }  // namespace diagbridge::xl

@@ -32,7 +32,7 @@ class PcapWriter {
     std::FILE* file_ = nullptr;
 };
 
-// Writes frame to the process-wide capture, if any.
+// Writes frame to the process-wide captures (pcap, candump log), if any.
 void CaptureFrame(const CanFrame& frame);
 
 }  // namespace diagbridge::xl

@@ -53,4 +53,25 @@ JsonObject& JsonObject::Add(const std::string& key, const std::string& value) {
     return *this;
 }
 
+JsonObject& JsonObject::AddJson(const std::string& key, const std::string& json) {
+    Key(key);
+    members_ += json;
+    return *this;
+}
+
+JsonObject& JsonObject::Append(const JsonObject& other) {
+    if (!members_.empty() && !other.members_.empty()) members_ += ",";
+    members_ += other.members_;
+    return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (const std::string& item : items) {
+        if (text.size() > 1) text += ",";
+        text += item;
+    }
+    return text + "]";
+}
+
 }  // namespace diagbridge::cli

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "tools/diagbridge/Json.h"
+#include "tools/diagbridge/Progress.h"
 #include "tools/diagbridge/ShellMethods.h"
 
 namespace diagbridge::cli {
@@ -118,14 +119,20 @@ int32_t Shell::DbrProgressMessage(int16_t iBlockId, int16_t iProgress, const std
         return 0;
     }
     if (!terminal_) {
+        {
+            // The K-line upgrade wait sends one text many times: it is shown once.
+            std::lock_guard lock(outputMutex_);
+            if (strInfo == lastProgress_) return 0;
+            lastProgress_ = strInfo;
+        }
         PrintLine("progress " + std::to_string(iProgress) + "% " + strInfo);
         return 0;
     }
-    const int percent = iProgress < 0 ? 0 : (iProgress > 100 ? 100 : iProgress);
-    const int filled = percent * kBarWidth / 100;
+    BarView view;
+    view.text = strInfo;
+    view.percent = iProgress;
     std::lock_guard lock(outputMutex_);
-    std::fprintf(out_, "\r\033[K[%s%s] %3d%% %s", std::string(filled, '#').c_str(),
-                 std::string(kBarWidth - filled, ' ').c_str(), percent, strInfo.c_str());
+    std::fprintf(out_, "\r\033[K%s", FormatBar(view, kBarWidth).c_str());
     std::fflush(out_);
     barShown_ = true;
     return 0;

@@ -40,6 +40,7 @@ class Shell : public ICommandInterfaceEvents {
     bool json_;
     bool terminal_;
     bool barShown_ = false;
+    std::string lastProgress_;
     uint32_t cookie_ = 0;
     std::mutex outputMutex_;
 };
