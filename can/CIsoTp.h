@@ -164,7 +164,6 @@ class CIsoTp {
     int32_t SendBlock(const uint8_t* payload, int32_t length, int32_t& offset, uint8_t& sequence,
                       uint8_t blockSize, uint8_t st);
     int32_t WaitFrame(CCanObj& frame, uint32_t timeoutMs);
-    struct PendingWait;
     int32_t ReceiveAnswer(const uint8_t* request, size_t requestLength, uint8_t* buffer,
                           size_t capacity, const IsoTpAnswerRules& rules);
     int32_t WaitFirstAnswerFrame(const uint8_t* request, size_t requestLength,

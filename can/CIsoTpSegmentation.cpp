@@ -82,6 +82,16 @@ FrameRole RoleOf(const CCanObj& frame, const uint8_t* request, size_t requestLen
                                                                         : FrameRole::kStray;
 }
 
+// The time the ECU has left: frameTimeoutMs (or silentAnswerMs) for the first answer; each
+// response-pending answer gives it pendingTimeoutMs more, up to pendingTotalMs from the first
+// one, so that an ECU that never stops answering pending cannot hold the service.
+struct PendingWait {
+    uint32_t windowStart = 0;
+    uint32_t windowMs = 0;
+    uint32_t firstPending = 0;
+    bool pending = false;
+};
+
 }  // namespace
 
 // Holds the busy flag for a whole exchange; nested guards leave it set.
@@ -241,16 +251,6 @@ int32_t CIsoTp::ReceiveAnswer(const uint8_t* request, size_t requestLength, uint
     return OnFirstFrame(frame, buffer, capacity);
 }
 
-// The time the ECU has left: frameTimeoutMs (or silentAnswerMs) for the first answer; each
-// response-pending answer gives it pendingTimeoutMs more, up to pendingTotalMs from the first
-// one, so that an ECU that never stops answering pending cannot hold the service.
-struct CIsoTp::PendingWait {
-    uint32_t windowStart = 0;
-    uint32_t windowMs = 0;
-    uint32_t firstPending = 0;
-    bool pending = false;
-};
-
 int32_t CIsoTp::WaitFirstAnswerFrame(const uint8_t* request, size_t requestLength,
                                      const IsoTpAnswerRules& rules, CCanObj& frame) {
     platform::IClock& clock = platform::Clock();
@@ -258,6 +258,8 @@ int32_t CIsoTp::WaitFirstAnswerFrame(const uint8_t* request, size_t requestLengt
     wait.windowStart = clock.TickMs();
     wait.windowMs = rules.maySuppress ? options_.silentAnswerMs : options_.frameTimeoutMs;
     for (;;) {
+        // A stream of stray frames must not outlast a cancel.
+        if (Cancelled()) return kErrAbandoned;
         const uint32_t elapsed = platform::ElapsedMs(wait.windowStart, clock.TickMs());
         const int32_t got =
             elapsed >= wait.windowMs ? kErrTimedOut : WaitFrame(frame, wait.windowMs - elapsed);
