@@ -19,7 +19,7 @@ struct UdsKeyRule {
 
 // The key the tester must send for seed under rule: (seed x multiplier + addend) modulo 65536
 // for a 2-byte seed, its low 32 bits for a 4-byte seed (64-bit signed arithmetic, as the
-// ECU models compute it).
+// controllers compute it).
 uint32_t UdsKeyFor(const UdsKeyRule& rule, uint32_t seed);
 
 // One diagnostic trouble code with its status and extended data record 01.
