@@ -57,28 +57,13 @@ int32_t CDCVectorUds::DevTransferDataEx(int32_t /*addressMode*/, std::string req
     uint8_t bytes[CIsoTp::kMaxMessageLength + 1];
     std::size_t length = 0;
     if (HexStringToBytes(request, bytes, sizeof(bytes), length) <= 0) return -1;
-    const auto count = static_cast<int32_t>(length);
-    if (SuppressesPositiveResponse(bytes, length)) {
-        return ExchangeWithoutPositiveResponse(bytes, count, response);
-    }
+    IsoTpAnswerRules rules;
+    rules.matches = &AnswersRequest;
+    rules.maySuppress = SuppressesPositiveResponse(bytes, length);
     int32_t received = 0;
-    if (channel_->Transfer(bytes, count, responseBuffer_, sizeof(responseBuffer_), &received) <=
-        0) {
-        return -1;
-    }
-    response = BytesToHexString(responseBuffer_, static_cast<std::size_t>(received));
-    return 0;
-}
-
-int32_t CDCVectorUds::ExchangeWithoutPositiveResponse(const uint8_t* request, int32_t length,
-                                                      std::string& response) {
-    if (channel_->TransmitMessage(request, length) != 1) return -1;
-    const int32_t received = channel_->ReceiveMessage(responseBuffer_, sizeof(responseBuffer_));
-    if (received == CIsoTp::kErrTimedOut) {
-        response.clear();
-        return 0;
-    }
-    if (received <= 0) return -1;
+    const int32_t result = channel_->Transfer(bytes, static_cast<int32_t>(length), responseBuffer_,
+                                              sizeof(responseBuffer_), &received, rules);
+    if (result < 0) return -1;
     response = BytesToHexString(responseBuffer_, static_cast<std::size_t>(received));
     return 0;
 }

@@ -27,9 +27,10 @@ class CDCVectorUds : public CDeviceContainer {
     // keep-alive mode; 0 connected, -1 not.
     int32_t DevConnect() override;
     int32_t DevDisconnect() override;
-    // 0 with the response text, -1 when the exchange failed (response left unchanged). A
-    // request that suppresses its positive response succeeds with an empty response when
-    // the ECU stays silent.
+    // 0 with the response text, -1 when the exchange failed (response left unchanged). Only
+    // an answer to this request is taken. A request that suppresses its positive response
+    // succeeds with an empty response when the ECU stays silent for a P2-sized wait; a
+    // response pending followed by silence fails.
     int32_t DevTransferDataEx(int32_t addressMode, std::string request,
                               std::string& response) override;
 
@@ -38,9 +39,6 @@ class CDCVectorUds : public CDeviceContainer {
     CIsoTp& Channel() { return *channel_; }
 
   private:
-    int32_t ExchangeWithoutPositiveResponse(const uint8_t* request, int32_t length,
-                                            std::string& response);
-
     UdsInterfaceSettings interface_;
     std::unique_ptr<CIsoTp> channel_;
     bool connected_ = false;

@@ -20,6 +20,7 @@ struct IsoTpOptions {
     static constexpr uint32_t kDefaultPendingTotalMs = 60000;
     static constexpr uint32_t kDefaultMaxFlowControlWaits = 255;
     static constexpr uint32_t kDefaultKeepAlivePeriodMs = 2000;
+    static constexpr uint32_t kDefaultSilentAnswerMs = 200;  // P2 of the tester, with margin
 
     // Wait for a flow control, and for each response frame, in ms (1..60000).
     uint32_t frameTimeoutMs = kDefaultFrameTimeoutMs;
@@ -32,9 +33,27 @@ struct IsoTpOptions {
     uint32_t maxFlowControlWaits = kDefaultMaxFlowControlWaits;
     // Period of the keep-alive tester present, in ms (10..60000); read when the channel opens.
     uint32_t keepAlivePeriodMs = kDefaultKeepAlivePeriodMs;
+    // Wait for a possible negative answer to a request that may stay unanswered (suppressed
+    // positive response), in ms (1..60000).
+    uint32_t silentAnswerMs = kDefaultSilentAnswerMs;
 
     // These options with every value brought into its range.
     IsoTpOptions Clamped() const;
+};
+
+// Decides whether a message answers request; start holds the message's first bytes as far as
+// its first frame shows them (startLength >= 1).
+using IsoTpAnswerMatcher = bool (*)(const uint8_t* request, size_t requestLength,
+                                    const uint8_t* start, size_t startLength);
+
+// How an exchange recognises its answer.
+struct IsoTpAnswerRules {
+    // Null takes any message. Otherwise messages that do not answer the request are dropped
+    // (they belong to an earlier, abandoned exchange), and only a response pending for the
+    // request's service extends the wait.
+    IsoTpAnswerMatcher matches = nullptr;
+    // The ECU may rightly stay silent: silence for silentAnswerMs is the answer.
+    bool maySuppress = false;
 };
 
 // One CAN channel of the XL driver with ISO 15765-2 (normal fixed 29-bit addressing) on top:
@@ -48,6 +67,7 @@ class CIsoTp {
     static constexpr int32_t kErrTimedOut = -5;       // a frame did not come in time
     static constexpr int32_t kErrAbandoned = -6;      // the cancel flag was set
 
+    static constexpr int32_t kNoAnswer = 0;  // a request that may stay unanswered was not answered
     static constexpr int32_t kMaxMessageLength = 4095;  // 12-bit length of a first frame
     static constexpr int64_t kAnyIdentifier = -1;
 
@@ -93,10 +113,13 @@ class CIsoTp {
     // Receives one ISO-TP message from the receive identifier into buffer (capacity bytes),
     // waiting through response-pending answers. Result the length (>= 1) or a kErr code.
     int32_t ReceiveMessage(uint8_t* buffer, size_t capacity);
-    // Request then response; the response length is also stored in *responseLength (0 on
-    // failure). Result the response length or a kErr code.
+    // Request then its answer under rules, the busy flag held throughout; the response length
+    // is also stored in *responseLength (0 on failure). Frames that do not start an answer
+    // (left over from an abandoned exchange) are dropped. Result the response length,
+    // kNoAnswer when the rules allow silence and the ECU stayed silent, or a kErr code (a
+    // response pending followed by silence is kErrTimedOut).
     int32_t Transfer(const uint8_t* request, int32_t requestLength, uint8_t* response,
-                     size_t capacity, int32_t* responseLength);
+                     size_t capacity, int32_t* responseLength, const IsoTpAnswerRules& rules = {});
 
     // Waits and exchanges end with kErrAbandoned / 0 once cancel is set; null for none.
     void SetCancelFlag(platform::CancelFlag* cancel) { cancel_ = cancel; }
@@ -141,7 +164,10 @@ class CIsoTp {
     int32_t SendBlock(const uint8_t* payload, int32_t length, int32_t& offset, uint8_t& sequence,
                       uint8_t blockSize, uint8_t st);
     int32_t WaitFrame(CCanObj& frame, uint32_t timeoutMs);
-    int32_t WaitFirstResponseFrame(CCanObj& frame);
+    int32_t ReceiveAnswer(const uint8_t* request, size_t requestLength, uint8_t* buffer,
+                          size_t capacity, const IsoTpAnswerRules& rules);
+    int32_t WaitFirstAnswerFrame(const uint8_t* request, size_t requestLength,
+                                 const IsoTpAnswerRules& rules, CCanObj& frame);
     int32_t OnSingleFrame(const CCanObj& frame, uint8_t* buffer, size_t capacity);
     int32_t OnFirstFrame(const CCanObj& frame, uint8_t* buffer, size_t capacity);
     int32_t ReceiveConsecutiveFrames(uint8_t* buffer, size_t total);

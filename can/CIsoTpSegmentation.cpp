@@ -51,6 +51,47 @@ bool IsResponsePending(const CCanObj& frame) {
            frame.data[3] == kResponsePending;
 }
 
+// What a frame heard while an answer is awaited is to the exchange.
+enum class FrameRole { kStray, kPending, kAnswer };
+
+FrameRole RoleOf(const CCanObj& frame, const uint8_t* request, size_t requestLength,
+                 const IsoTpAnswerRules& rules) {
+    if (frame.length == 0) return FrameRole::kStray;
+    const FrameKind kind = KindOf(frame);
+    // Consecutive frames and flow controls cannot start an answer.
+    if (kind != FrameKind::kSingle && kind != FrameKind::kFirst) return FrameRole::kStray;
+    if (rules.matches == nullptr) {
+        return IsResponsePending(frame) ? FrameRole::kPending : FrameRole::kAnswer;
+    }
+    if (kind == FrameKind::kSingle) {
+        const size_t length = frame.data[0] & 0x0F;
+        // A broken single frame is reported as such by its reader.
+        if (length == 0 || length > kSingleFrameMaxPayload || length >= frame.length) {
+            return FrameRole::kAnswer;
+        }
+        if (IsResponsePending(frame)) {
+            return frame.data[2] == request[0] ? FrameRole::kPending : FrameRole::kStray;
+        }
+        return rules.matches(request, requestLength, frame.data + 1, length) ? FrameRole::kAnswer
+                                                                             : FrameRole::kStray;
+    }
+    const size_t shown =
+        std::min<size_t>(kFirstFramePayload, frame.length > 2 ? frame.length - 2u : 0u);
+    if (shown == 0) return FrameRole::kAnswer;
+    return rules.matches(request, requestLength, frame.data + 2, shown) ? FrameRole::kAnswer
+                                                                        : FrameRole::kStray;
+}
+
+// The time the ECU has left: frameTimeoutMs (or silentAnswerMs) for the first answer; each
+// response-pending answer gives it pendingTimeoutMs more, up to pendingTotalMs from the first
+// one, so that an ECU that never stops answering pending cannot hold the service.
+struct PendingWait {
+    uint32_t windowStart = 0;
+    uint32_t windowMs = 0;
+    uint32_t firstPending = 0;
+    bool pending = false;
+};
+
 }  // namespace
 
 // Holds the busy flag for a whole exchange; nested guards leave it set.
@@ -75,6 +116,7 @@ IsoTpOptions IsoTpOptions::Clamped() const {
     clamped.pendingTotalMs = std::clamp<uint32_t>(pendingTotalMs, 1, 600000);
     clamped.maxFlowControlWaits = std::min<uint32_t>(maxFlowControlWaits, 1000);
     clamped.keepAlivePeriodMs = std::clamp<uint32_t>(keepAlivePeriodMs, 10, 60000);
+    clamped.silentAnswerMs = std::clamp<uint32_t>(silentAnswerMs, 1, 60000);
     return clamped;
 }
 
@@ -87,7 +129,7 @@ uint32_t CIsoTp::SeparationTimeUs(uint8_t st) {
 }
 
 int32_t CIsoTp::Transfer(const uint8_t* request, int32_t requestLength, uint8_t* response,
-                         size_t capacity, int32_t* responseLength) {
+                         size_t capacity, int32_t* responseLength, const IsoTpAnswerRules& rules) {
     if (responseLength != nullptr) *responseLength = 0;
     if (request == nullptr || response == nullptr || responseLength == nullptr) {
         return kErrBadParameter;
@@ -96,7 +138,8 @@ int32_t CIsoTp::Transfer(const uint8_t* request, int32_t requestLength, uint8_t*
     ExchangeGuard guard(*this);
     const int32_t sent = TransmitMessage(request, requestLength);
     if (sent < 0) return sent;
-    const int32_t received = ReceiveMessage(response, capacity);
+    const int32_t received =
+        ReceiveAnswer(request, static_cast<size_t>(requestLength), response, capacity, rules);
     if (received < 0) return received;
     *responseLength = received;
     return received;
@@ -193,37 +236,46 @@ int32_t CIsoTp::WaitFrame(CCanObj& frame, uint32_t timeoutMs) {
 }
 
 int32_t CIsoTp::ReceiveMessage(uint8_t* buffer, size_t capacity) {
+    return ReceiveAnswer(nullptr, 0, buffer, capacity, IsoTpAnswerRules{});
+}
+
+int32_t CIsoTp::ReceiveAnswer(const uint8_t* request, size_t requestLength, uint8_t* buffer,
+                              size_t capacity, const IsoTpAnswerRules& rules) {
     if (buffer == nullptr || capacity == 0) return kErrBadParameter;
     if (!open_) return kErrCommunication;
     ExchangeGuard guard(*this);
     CCanObj frame;
-    const int32_t got = WaitFirstResponseFrame(frame);
-    if (got < 0) return got;
-    switch (KindOf(frame)) {
-        case FrameKind::kSingle:
-            return OnSingleFrame(frame, buffer, capacity);
-        case FrameKind::kFirst:
-            return OnFirstFrame(frame, buffer, capacity);
-        default:
-            return kErrCommunication;
-    }
+    const int32_t got = WaitFirstAnswerFrame(request, requestLength, rules, frame);
+    if (got <= 0) return got;
+    if (KindOf(frame) == FrameKind::kSingle) return OnSingleFrame(frame, buffer, capacity);
+    return OnFirstFrame(frame, buffer, capacity);
 }
 
-// Each response-pending answer gives the ECU pendingTimeoutMs more, up to pendingTotalMs from
-// the first one, so that an ECU that never stops answering pending cannot hold the service.
-int32_t CIsoTp::WaitFirstResponseFrame(CCanObj& frame) {
-    int32_t got = WaitFrame(frame, options_.frameTimeoutMs);
-    if (got < 0 || !IsResponsePending(frame)) return got;
+int32_t CIsoTp::WaitFirstAnswerFrame(const uint8_t* request, size_t requestLength,
+                                     const IsoTpAnswerRules& rules, CCanObj& frame) {
     platform::IClock& clock = platform::Clock();
-    const uint32_t firstPending = clock.TickMs();
-    while (IsResponsePending(frame)) {
-        const uint32_t elapsed = platform::ElapsedMs(firstPending, clock.TickMs());
-        if (elapsed >= options_.pendingTotalMs) return kErrTimedOut;
-        got = WaitFrame(frame,
-                        std::min(options_.pendingTimeoutMs, options_.pendingTotalMs - elapsed));
+    PendingWait wait;
+    wait.windowStart = clock.TickMs();
+    wait.windowMs = rules.maySuppress ? options_.silentAnswerMs : options_.frameTimeoutMs;
+    for (;;) {
+        // A stream of stray frames must not outlast a cancel.
+        if (Cancelled()) return kErrAbandoned;
+        const uint32_t elapsed = platform::ElapsedMs(wait.windowStart, clock.TickMs());
+        const int32_t got =
+            elapsed >= wait.windowMs ? kErrTimedOut : WaitFrame(frame, wait.windowMs - elapsed);
+        if (got == kErrTimedOut && rules.maySuppress && !wait.pending) return kNoAnswer;
         if (got < 0) return got;
+        const FrameRole role = RoleOf(frame, request, requestLength, rules);
+        if (role == FrameRole::kAnswer) return 1;
+        if (role == FrameRole::kStray) continue;
+        const uint32_t now = clock.TickMs();
+        if (!wait.pending) wait.firstPending = now;
+        wait.pending = true;
+        const uint32_t sincePending = platform::ElapsedMs(wait.firstPending, now);
+        if (sincePending >= options_.pendingTotalMs) return kErrTimedOut;
+        wait.windowStart = now;
+        wait.windowMs = std::min(options_.pendingTimeoutMs, options_.pendingTotalMs - sincePending);
     }
-    return 1;
 }
 
 int32_t CIsoTp::OnSingleFrame(const CCanObj& frame, uint8_t* buffer, size_t capacity) {

@@ -4,6 +4,7 @@
 
 #include "can/CDCVectorUds.h"
 #include "ecu/CEcu.h"
+#include "engine/CConvert.h"
 #include "engine/ParameterString.h"
 #include "uds/CHUdsIso14229.h"
 
@@ -13,6 +14,8 @@ namespace {
 constexpr uint32_t kCreatePauseMs = 500;
 constexpr uint32_t kAccessPauseMs = 1000;
 constexpr int32_t kPhysical = 0;
+// The longest message one ISO-TP exchange carries (12-bit length).
+constexpr std::size_t kMaxRequestBytes = 4095;
 constexpr const char* kEvoBusIdentRequest = "22 FE FD";
 constexpr const char* kEvoBusMarker = "03";
 // The access step whose key constants the EVO bus workaround gives to the programming
@@ -123,6 +126,12 @@ int32_t CSUdsIso14229::Exchange(int32_t addressMode, const std::string& request,
         return kResultFailure;
     }
     if (IsCancelled()) return kResultTimeout;
+    uint8_t bytes[kMaxRequestBytes];
+    std::size_t stored = 0;
+    if (HexStringToBytes(request, bytes, sizeof(bytes), stored) < 0) {
+        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: request not sendable");
+        return kResultBadParameter;
+    }
     const uint32_t start = platform::Clock().TickMs();
     const int32_t result = HardwareInterface()->HALTransferDataEx(addressMode, request, response);
     const uint32_t elapsed = platform::Clock().TickMs() - start;

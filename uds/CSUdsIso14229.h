@@ -35,7 +35,8 @@ class CSUdsIso14229 : public CSoftwareInterface {
     CSUdsIso14229(IServiceEvents* events, const std::string& parameter);
     ~CSUdsIso14229() override;
 
-    // One exchange: 0, -1 failed, -7 no hardware, -100 negative response when checked.
+    // One exchange: 0, -1 failed, -3 a request that is no hex byte string or longer than
+    // 4095 bytes (nothing sent), -7 no hardware, -100 negative response when checked.
     // The trace line is raised when trace is set (and tracing is on).
     int32_t ExtDataTransfer(int32_t addressMode, const std::string& request,
                             std::string& response) override;
@@ -98,7 +99,8 @@ class CSUdsIso14229 : public CSoftwareInterface {
     int32_t MainProgramming(const ServiceOrder& order);
     int32_t TransferBlock(std::size_t index, const UdsTransferDatablockTag& block,
                           uint32_t totalBytes);
-    int32_t SendTransfer(std::vector<uint8_t>& buffer, uint32_t totalBytes);
+    int32_t SendTransfer(std::vector<uint8_t>& buffer, uint32_t totalBytes, bool firstOfLaterBlock);
+    int32_t SendTransferRequest(const std::vector<uint8_t>& buffer, std::string& response);
     int32_t CheckDependencies();
     void SetChannelModeIfFingerprinted(int32_t mode);
 
@@ -112,6 +114,9 @@ class CSUdsIso14229 : public CSoftwareInterface {
     uint32_t crc_ = 0;
     uint32_t sentBytes_ = 0;
     uint8_t blockCounter_ = 0;
+    // The ECU restarts the block sequence counter with every request download (ISO 14229)
+    // instead of counting on across the blocks of the download.
+    bool counterRestartsPerBlock_ = false;
     uint32_t bytesPerTransfer_ = 0;
     int32_t lastPercent_ = 0;
 };

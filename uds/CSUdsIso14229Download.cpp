@@ -22,8 +22,10 @@ constexpr uint32_t kMaxBlockLength = 0xC00;  // cap of a 2-byte maximum block le
 constexpr uint32_t kTransferOverhead = 2;    // service id and block sequence counter
 constexpr uint32_t kLastTransferPauseMs = 150;
 constexpr uint32_t kPostProgrammingPauseMs = 1000;
-constexpr uint8_t kOneByteLengthFormat = 0x10;
-constexpr uint8_t kTwoByteLengthFormat = 0x20;
+constexpr std::size_t kMaxLengthBytes = 4;  // of the maximum block length
+constexpr uint8_t kNegativeResponseId = 0x7F;
+constexpr uint8_t kTransferDataId = 0x36;
+constexpr uint8_t kWrongBlockSequenceCounter = 0x73;
 constexpr std::size_t kRoutineStatusByte = 4;
 
 std::string Text(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -44,16 +46,24 @@ std::vector<uint8_t> ResponseBytes(const std::string& response) {
     return bytes;
 }
 
-// Data bytes per transfer from a request download response; 0 when it names none.
+// Data bytes per transfer from a request download response 74 <format> <maximum block length>:
+// the format's high nibble is the length's byte count (1..4, most significant byte first).
+// 0 when the response is short or names no usable length.
 uint32_t BytesPerTransfer(const std::vector<uint8_t>& response) {
     if (response.size() < 2) return 0;
+    const std::size_t count = response[1] >> 4;
+    if (count < 1 || count > kMaxLengthBytes || response.size() < 2 + count) return 0;
     uint32_t maxLength = 0;
-    if (response[1] == kOneByteLengthFormat && response.size() >= 3) {
-        maxLength = response[2];
-    } else if (response[1] == kTwoByteLengthFormat && response.size() >= 4) {
-        maxLength = std::min<uint32_t>((response[2] << 8) | response[3], kMaxBlockLength);
-    }
+    for (std::size_t i = 0; i < count; ++i) maxLength = (maxLength << 8) | response[2 + i];
+    maxLength = std::min(maxLength, kMaxBlockLength);
     return maxLength > kTransferOverhead ? maxLength - kTransferOverhead : 0;
+}
+
+// 7F 36 73: the ECU expected another block sequence counter.
+bool IsWrongBlockCounter(const std::string& response) {
+    const std::vector<uint8_t> bytes = ResponseBytes(response);
+    return bytes.size() >= 3 && bytes[0] == kNegativeResponseId && bytes[1] == kTransferDataId &&
+           bytes[2] == kWrongBlockSequenceCounter;
 }
 
 struct Step {
@@ -179,6 +189,7 @@ int32_t CSUdsIso14229::MainProgramming(const ServiceOrder& order) {
     crc_ = kCrc32Initial;
     sentBytes_ = 0;
     blockCounter_ = 0;
+    counterRestartsPerBlock_ = false;
     lastPercent_ = 0;
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
         const int32_t result = TransferBlock(i, blocks_[i], static_cast<uint32_t>(total));
@@ -220,6 +231,8 @@ int32_t CSUdsIso14229::TransferBlock(std::size_t index, const UdsTransferDatablo
                            block.start, last));
         return kRequestDownloadFailed;
     }
+    if (counterRestartsPerBlock_) blockCounter_ = 0;
+    bool firstOfLaterBlock = index > 0;
     std::vector<uint8_t> buffer;
     buffer.reserve(bytesPerTransfer_);
     uint8_t record[256];
@@ -236,12 +249,13 @@ int32_t CSUdsIso14229::TransferBlock(std::size_t index, const UdsTransferDatablo
         for (std::size_t i = 0; i < count; ++i) {
             buffer.push_back(record[i]);
             if (buffer.size() < bytesPerTransfer_) continue;
-            const int32_t result = SendTransfer(buffer, totalBytes);
+            const int32_t result = SendTransfer(buffer, totalBytes, firstOfLaterBlock);
             if (result < 0) return result;
+            firstOfLaterBlock = false;
         }
     }
     if (!buffer.empty()) {
-        const int32_t result = SendTransfer(buffer, totalBytes);
+        const int32_t result = SendTransfer(buffer, totalBytes, firstOfLaterBlock);
         if (result < 0) return result;
         PauseMs(kLastTransferPauseMs);
     }
@@ -252,15 +266,27 @@ int32_t CSUdsIso14229::TransferBlock(std::size_t index, const UdsTransferDatablo
     return kResultOk;
 }
 
-int32_t CSUdsIso14229::SendTransfer(std::vector<uint8_t>& buffer, uint32_t totalBytes) {
+// The counter runs on across the blocks of one download. An ISO 14229 controller restarts
+// it with every request download and refuses the first transfer of a later block with
+// 7F 36 73: that transfer is repeated once with counter 01, and the counter restarts per
+// block for the rest of the download.
+int32_t CSUdsIso14229::SendTransfer(std::vector<uint8_t>& buffer, uint32_t totalBytes,
+                                    bool firstOfLaterBlock) {
     ++blockCounter_;  // wraps from 0xFF to 0x00
     sentBytes_ += static_cast<uint32_t>(buffer.size());
     crc_ = Crc32Update(crc_, buffer);
-    const std::string request =
-        Text("36 %02X ", blockCounter_) + BytesToHexString(buffer.data(), buffer.size());
-    buffer.clear();
     std::string response;
-    if (ExtDataTransfer(kPhysical, request, response) < 0) {
+    int32_t result = SendTransferRequest(buffer, response);
+    if (result == kNegativeResponse && firstOfLaterBlock && !counterRestartsPerBlock_ &&
+        blockCounter_ != 1 && IsWrongBlockCounter(response)) {
+        counterRestartsPerBlock_ = true;
+        blockCounter_ = 1;
+        RaiseProgress(2, static_cast<int16_t>(lastPercent_),
+                      "ServiceDownload: TransferData counter restarts per block");
+        result = SendTransferRequest(buffer, response);
+    }
+    buffer.clear();
+    if (result < 0) {
         RaiseProgress(2, 0, "ServiceDownload: TransferData failed");
         return kTransferDataFailed;
     }
@@ -272,6 +298,13 @@ int32_t CSUdsIso14229::SendTransfer(std::vector<uint8_t>& buffer, uint32_t total
                       Text("ServiceDownload: TransferData %d ", percent));
     }
     return kResultOk;
+}
+
+int32_t CSUdsIso14229::SendTransferRequest(const std::vector<uint8_t>& buffer,
+                                           std::string& response) {
+    const std::string request =
+        Text("36 %02X ", blockCounter_) + BytesToHexString(buffer.data(), buffer.size());
+    return ExtDataTransfer(kPhysical, request, response);
 }
 
 int32_t CSUdsIso14229::CheckDependencies() {

@@ -2,42 +2,16 @@
 
 #include <algorithm>
 
-#include "ecu/CEcu.h"
-#include "ecu/EcuTypeRegistry.h"
-#include "engine/CConvert.h"
-#include "engine/CSoftwareInterface.h"
+#include "sim/uds/UdsEcuModels.h"
 
 namespace diagbridge::sim {
 
 namespace {
 
-constexpr uint8_t kSessionService = 0x10;
-constexpr uint8_t kSecurityService = 0x27;
-constexpr uint8_t kSuppressBit = 0x80;
 constexpr uint32_t kTwoByteKeyModulus = 0x10000;
 
 std::vector<uint8_t> Text(const char* text) {
     return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));
-}
-
-// The sub-function of a "<service> xx" request text, or -1.
-int SubFunction(const std::string& request, uint8_t service) {
-    uint8_t bytes[2] = {};
-    std::size_t stored = 0;
-    if (HexStringToBytes(request, bytes, sizeof(bytes), stored) != 2 || bytes[0] != service) {
-        return -1;
-    }
-    return bytes[1] & ~kSuppressBit;
-}
-
-void AddRule(UdsEcuProfile& profile, const UdsKeyRule& rule) {
-    for (UdsKeyRule& known : profile.keyRules) {
-        if (known.session == rule.session && known.seedLevel == rule.seedLevel) {
-            known = rule;
-            return;
-        }
-    }
-    profile.keyRules.push_back(rule);
 }
 
 }  // namespace
@@ -98,35 +72,18 @@ UdsEcuProfile DefaultUdsEcuProfile() {
     return profile;
 }
 
-void ApplyModel(CEcu& model, UdsEcuProfile& profile) {
-    const UdsParameterBlock& uds = model.Parameters().uds;
-    profile.ecuAddress = static_cast<uint8_t>(uds.responseId & 0xFF);
-    profile.testerAddress = static_cast<uint8_t>(uds.requestId & 0xFF);
-    for (int32_t i = 0; i < model.AccessCount(); ++i) {
-        const AccessStep* step = model.Access(i);
-        if (step == nullptr || !step->enabled) continue;
-        const int session = SubFunction(step->sessionRequest, kSessionService);
-        const int level = SubFunction(step->seedRequest, kSecurityService);
-        if (session < 0) continue;
-        if (!profile.HasSession(static_cast<uint8_t>(session))) {
-            profile.sessions.push_back(static_cast<uint8_t>(session));
-        }
-        if (level < 0) continue;
-        AddRule(profile, {static_cast<uint8_t>(session), static_cast<uint8_t>(level),
-                          step->keyMultiplier, step->keyAddend, 2});
-    }
-}
-
 bool ProfileForModel(const std::string& keyword, UdsEcuProfile& profile, std::string& error) {
-    std::unique_ptr<CEcu> model =
-        CreateEcuObject(EcuTypeTable(), keyword, kProtocolUds, nullptr, keyword);
-    if (!model) {
-        error = "no UDS model \"" + keyword + "\" in the type registry";
+    const UdsEcuModel* model = FindUdsEcuModel(keyword);
+    if (model == nullptr) {
+        error = "no UDS model \"" + keyword + "\" in the virtual ECU's table";
         return false;
     }
     profile = DefaultUdsEcuProfile();
     profile.model = keyword;
-    ApplyModel(*model, profile);
+    profile.ecuAddress = model->ecuAddress;
+    profile.testerAddress = model->testerAddress;
+    profile.sessions = model->sessions;
+    profile.keyRules = model->keyRules;
     return true;
 }
 

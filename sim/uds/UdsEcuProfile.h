@@ -4,10 +4,6 @@
 #include <string>
 #include <vector>
 
-namespace diagbridge {
-class CEcu;
-}
-
 namespace diagbridge::sim {
 
 // The constants of one security level of the virtual ECU: in session `session`, the seed
@@ -23,7 +19,7 @@ struct UdsKeyRule {
 
 // The key the tester must send for seed under rule: (seed x multiplier + addend) modulo 65536
 // for a 2-byte seed, its low 32 bits for a 4-byte seed (64-bit signed arithmetic, as the
-// ECU models compute it).
+// controllers compute it).
 uint32_t UdsKeyFor(const UdsKeyRule& rule, uint32_t seed);
 
 // One diagnostic trouble code with its status and extended data record 01.
@@ -58,9 +54,6 @@ struct UdsEcuProfile {
     uint8_t dtcAvailabilityMask = 0xFF;
     uint8_t dtcFormat = 0x01;  // ISO 14229-1 DTC format
     uint16_t maxBlockLength = kDefaultMaxBlockLength;
-    // ISO 14229 starts the transfer counter at 1 with every request download; the T6x
-    // programming sequence counts on across the blocks of one download (from the erase).
-    bool counterRestartsPerDownload = false;
     UdsFlowSettings flow;
 
     // The rule for seed level in session, or null.
@@ -72,12 +65,9 @@ struct UdsEcuProfile {
 // fingerprint identifiers of a T60.1 on UDS; no key rules.
 UdsEcuProfile DefaultUdsEcuProfile();
 
-// Adds to profile the key rules and addresses of an ECU model: every enabled access step
-// whose session request is "10 xx" and whose seed request is "27 yy" gives a rule.
-void ApplyModel(CEcu& model, UdsEcuProfile& profile);
-
-// The profile of a model keyword of the type registry ("T60.1", ...); false with error set
-// when the registry cannot build that UDS model.
+// The profile of a controller model ("T60.1", "TCX", ...) from the virtual ECU's own model
+// table (addresses, sessions, key constants of every security level); false with error set
+// for a keyword it does not know.
 bool ProfileForModel(const std::string& keyword, UdsEcuProfile& profile, std::string& error);
 
 }  // namespace diagbridge::sim

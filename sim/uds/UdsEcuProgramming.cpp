@@ -1,11 +1,10 @@
 // The programming services of the virtual UDS ECU: erase and dependency-check routines,
 // request download, transfer data and transfer exit, kept as a stored image.
 #include <algorithm>
-#include <span>
 
+#include "sim/uds/UdsEcuCrc32.h"
 #include "sim/uds/UdsEcuServices.h"
 #include "sim/uds/UdsResponseCodes.h"
-#include "uds/Crc32.h"
 
 namespace diagbridge::sim {
 
@@ -17,7 +16,7 @@ constexpr uint16_t kDependencyRoutine = 0xFF01;
 constexpr size_t kDependencyWithCrcLength = 10;  // 31 01 FF 01 00 04 c c c c
 constexpr uint8_t kRoutineOk = 0x00;
 constexpr uint8_t kRoutineFailed = 0x01;
-constexpr uint8_t kTwoByteLengthFormat = 0x20;
+constexpr uint16_t kOneByteMaxBlockLength = 0xFF;
 constexpr uint32_t kMaxDownloadBytes = 16u << 20;  // far above any controller's flash
 constexpr size_t kExitWithCrcLength = 5;           // 37 c c c c
 
@@ -36,7 +35,7 @@ bool Overlaps(const UdsImageSegment& segment, uint32_t start, uint32_t size) {
 }  // namespace
 
 uint32_t UdsEcuServices::ImageCrc() const {
-    return Crc32Final(crc_);
+    return crc_;
 }
 
 uint8_t UdsEcuServices::ProgrammingRefusal() const {
@@ -65,7 +64,7 @@ uint8_t UdsEcuServices::Erase(Writer& out) {
     image_.clear();
     downloading_ = false;
     expectedCounter_ = 1;
-    crc_ = kCrc32Initial;
+    crc_ = kEcuCrc32Start;
     erased_ = true;
     out.Put(kRoutineOk);
     return 0;
@@ -106,9 +105,12 @@ uint8_t UdsEcuServices::RequestDownload(const uint8_t* request, size_t length, W
     }
     image_.push_back({start, size, {}, false});
     downloading_ = true;
-    if (profile_.counterRestartsPerDownload) expectedCounter_ = 1;
-    out.Put(kTwoByteLengthFormat);
-    out.PutNumber(profile_.maxBlockLength, 2);
+    if (style_.counterRestarts) expectedCounter_ = 1;
+    announcedBlockLength_ = style_.lengthBytes == 1
+                                ? std::min(profile_.maxBlockLength, kOneByteMaxBlockLength)
+                                : profile_.maxBlockLength;
+    out.Put(static_cast<uint8_t>(style_.lengthBytes << 4));
+    out.PutNumber(announcedBlockLength_, style_.lengthBytes);
     return 0;
 }
 
@@ -125,10 +127,10 @@ uint8_t UdsEcuServices::TransferData(const uint8_t* request, size_t length, Writ
             counter == static_cast<uint8_t>(expectedCounter_ - 1) && !segment.data.empty();
         return repeated ? 0 : nrc::kWrongBlockSequenceCounter;
     }
-    if (count == 0 || count + 2 > profile_.maxBlockLength) return nrc::kIncorrectLength;
+    if (count == 0 || count + 2 > announcedBlockLength_) return nrc::kIncorrectLength;
     if (segment.data.size() + count > segment.declaredLength) return nrc::kTransferDataSuspended;
     segment.data.insert(segment.data.end(), request + 2, request + length);
-    crc_ = Crc32Update(crc_, std::span<const uint8_t>(request + 2, count));
+    crc_ = EcuCrc32Update(crc_, request + 2, count);
     ++expectedCounter_;
     return 0;
 }
@@ -140,7 +142,8 @@ uint8_t UdsEcuServices::TransferExit(const uint8_t* request, size_t length, Writ
     if (length != 1 && length != kExitWithCrcLength) return nrc::kIncorrectLength;
     UdsImageSegment& segment = image_.back();
     if (segment.data.size() != segment.declaredLength) return nrc::kRequestSequenceError;
-    if (length == kExitWithCrcLength && ReadNumber(request + 1, 4) != Crc32(segment.data)) {
+    if (length == kExitWithCrcLength &&
+        ReadNumber(request + 1, 4) != EcuCrc32(segment.data.data(), segment.data.size())) {
         return nrc::kGeneralProgrammingFailure;
     }
     segment.closed = true;

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "sim/uds/UdsResponseCodes.h"
-#include "uds/UdsRequest.h"
 
 namespace diagbridge::sim {
 
@@ -18,6 +17,26 @@ constexpr uint16_t kP2StarTensOfMs = 500;  // 5000 ms
 constexpr size_t kDtcBytes = 3;
 constexpr uint8_t kExtendedRecord = 0x01;
 constexpr uint8_t kAllRecords = 0xFF;
+
+constexpr uint8_t kSuppressPositiveResponse = 0x80;
+
+// A positive answer the tester asked not to get: bit 7 of the sub-function of a service
+// this ECU serves with a suppressible sub-function.
+bool PositiveAnswerSuppressed(const uint8_t* request, size_t length) {
+    if (length < 2 || (request[1] & kSuppressPositiveResponse) == 0) return false;
+    switch (request[0]) {
+        case 0x10:
+        case 0x11:
+        case 0x27:
+        case 0x28:
+        case 0x31:
+        case 0x3E:
+        case 0x85:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // Negative codes a functional request must not be answered with.
 bool SilentWhenFunctional(uint8_t code) {
@@ -68,7 +87,7 @@ UdsAnswer UdsEcuServices::Handle(const uint8_t* request, size_t length, bool fun
         return answer;
     }
     answer.length = out.Length();
-    answer.suppressed = SuppressesPositiveResponse(request, length);
+    answer.suppressed = PositiveAnswerSuppressed(request, length);
     return answer;
 }
 

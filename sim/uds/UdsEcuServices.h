@@ -4,8 +4,9 @@
 #include <map>
 #include <vector>
 
+#include "sim/uds/UdsEcuCrc32.h"
 #include "sim/uds/UdsEcuProfile.h"
-#include "uds/Crc32.h"
+#include "sim/uds/UdsFaultPlan.h"
 
 namespace diagbridge::sim {
 
@@ -42,6 +43,7 @@ class UdsEcuServices {
     // Writes 7F <service> <code> into response; its length.
     static size_t Negative(uint8_t service, uint8_t code, uint8_t* response);
 
+    void SetDownloadStyle(const UdsDownloadStyle& style) { style_ = style; }
     const UdsEcuProfile& Profile() const { return profile_; }
     uint8_t Session() const { return session_; }
     uint8_t UnlockedLevel() const { return unlockedLevel_; }  // 0: locked
@@ -125,9 +127,11 @@ class UdsEcuServices {
     // Programming.
     bool erased_ = false;
     std::vector<UdsImageSegment> image_;
+    UdsDownloadStyle style_;
     bool downloading_ = false;
+    uint16_t announcedBlockLength_ = 0;  // in the last request download answer
     uint8_t expectedCounter_ = 1;
-    uint32_t crc_ = kCrc32Initial;
+    uint32_t crc_ = kEcuCrc32Start;
 };
 
 }  // namespace diagbridge::sim

@@ -71,6 +71,21 @@ bool ParseTransportFault(std::string_view kind, const std::vector<std::string_vi
     return target != nullptr && fields.size() == 2 && ReadNumber(fields[1], 10, kMaxCount, *target);
 }
 
+bool ParseDownloadStyle(std::string_view kind, const std::vector<std::string_view>& fields,
+                        UdsDownloadStyle& style) {
+    if (kind == "counter-restarts") {
+        style.counterRestarts = true;
+        return fields.size() == 1;
+    }
+    uint32_t bytes = 0;
+    if (kind != "length-format" || fields.size() != 2 || !ReadNumber(fields[1], 10, 4, bytes) ||
+        bytes == 0) {
+        return false;
+    }
+    style.lengthBytes = static_cast<uint8_t>(bytes);
+    return true;
+}
+
 }  // namespace
 
 UdsFaultAction UdsFaultPlan::OnRequest(uint8_t service) {
@@ -105,6 +120,10 @@ bool ParseUdsFault(const std::string& text, UdsFaultPlan& plan, std::string& err
         UdsServiceFault fault;
         parsed = fromRead && ParseServiceFault(kind, fields, from, fault);
         if (parsed) plan.Add(fault);
+    } else if (kind == "counter-restarts" || kind == "length-format") {
+        UdsDownloadStyle style = plan.download;
+        parsed = fromRead && from == 1 && ParseDownloadStyle(kind, fields, style);
+        if (parsed) plan.download = style;
     } else {
         UdsTransportFaults faults = plan.transport;
         parsed = fromRead && from == 1 && ParseTransportFault(kind, fields, faults);

@@ -31,6 +31,16 @@ struct UdsTransportFaults {
     bool flowControlOverflow = false;   // every first frame is answered with "overflow"
 };
 
+// How the ECU answers a download where controllers differ; chosen like the faults.
+struct UdsDownloadStyle {
+    static constexpr uint8_t kDefaultLengthBytes = 2;
+    // ISO 14229: the block sequence counter starts at 01 with every request download; off,
+    // it counts on across the blocks of one download (the T6x programming sequence).
+    bool counterRestarts = false;
+    // Bytes of the maximum block length in the request download answer (1..4).
+    uint8_t lengthBytes = kDefaultLengthBytes;
+};
+
 // What the ECU does with one request under the plan.
 struct UdsFaultAction {
     bool silent = false;
@@ -47,6 +57,7 @@ class UdsFaultPlan {
     UdsFaultAction OnRequest(uint8_t service);
 
     UdsTransportFaults transport;
+    UdsDownloadStyle download;
 
   private:
     std::vector<UdsServiceFault> faults_;
@@ -61,6 +72,8 @@ class UdsFaultPlan {
 //   bad-sn:<n>                    n-th consecutive frame with a wrong sequence number
 //   fc-wait:<count>               flow controls "wait" before each "continue"
 //   fc-overflow                   every first frame refused with "overflow"
+//   counter-restarts              block sequence counter 01 with every request download
+//   length-format:<n>             maximum block length in n bytes (1..4) in the 74 answer
 // @<n>: from the n-th request of the service on (decimal, default 1).
 bool ParseUdsFault(const std::string& text, UdsFaultPlan& plan, std::string& error);
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <thread>
 
-#include "can/CIsoTp.h"
 #include "platform/Clock.h"
 
 namespace diagbridge::sim {
@@ -19,7 +18,22 @@ constexpr size_t kSinglePayload = 7;
 constexpr size_t kFirstPayload = 6;
 constexpr size_t kConsecutivePayload = 7;
 constexpr uint8_t kFlowControlMinLength = 3;
+// Normal fixed addressing (ISO 15765-2): 0x18DA<target><source> physical, 0x18DB<target><source>
+// functional with target 0xFF for all ECUs.
+constexpr uint32_t kPhysicalBase = 0x18DA0000u;
 constexpr uint32_t kFunctionalBase = 0x18DBFF00u;
+
+uint32_t Physical(uint8_t target, uint8_t source) {
+    return (kPhysicalBase | uint32_t{target} << 8 | source) | xl::kExtendedId;
+}
+
+// STmin: 0x00..0x7F milliseconds, 0xF1..0xF9 100..900 microseconds; the reserved values are
+// read as the longest time, 127 ms.
+uint32_t SeparationMicroseconds(uint8_t st) {
+    if (st <= 0x7F) return st * 1000u;
+    if (st >= 0xF1 && st <= 0xF9) return (st - 0xF0u) * 100u;
+    return 127000u;
+}
 
 FrameKind KindOf(const xl::CanFrame& frame) {
     return static_cast<FrameKind>(frame.data[0] >> 4);
@@ -33,8 +47,8 @@ uint8_t Pci(FrameKind kind, uint32_t low) {
 
 UdsIsoTpServer::UdsIsoTpServer(UdsEcuLink& link, uint8_t ecuAddress, uint8_t testerAddress)
     : link_(link),
-      requestId_(CIsoTp::PhysicalId(ecuAddress, testerAddress)),
-      responseId_(CIsoTp::PhysicalId(testerAddress, ecuAddress)),
+      requestId_(Physical(ecuAddress, testerAddress)),
+      responseId_(Physical(testerAddress, ecuAddress)),
       functionalId_((kFunctionalBase + testerAddress) | xl::kExtendedId) {}
 
 bool UdsIsoTpServer::IsRequestStart(const xl::CanFrame& frame) const {
@@ -214,7 +228,7 @@ UdsIsoTpServer::SendResult UdsIsoTpServer::SendConsecutive(const uint8_t* payloa
 }
 
 void UdsIsoTpServer::Separate(uint8_t separation) {
-    const uint32_t us = CIsoTp::SeparationTimeUs(separation);
+    const uint32_t us = SeparationMicroseconds(separation);
     if (us == 0) return;
     if (us % 1000 == 0) {
         platform::Clock().SleepMs(us / 1000, nullptr);

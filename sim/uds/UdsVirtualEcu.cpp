@@ -30,6 +30,7 @@ void UdsVirtualEcu::Stop() {
 void UdsVirtualEcu::SetFaults(const UdsFaultPlan& plan) {
     std::lock_guard lock(mutex_);
     faults_ = plan;
+    services_.SetDownloadStyle(plan.download);
 }
 
 void UdsVirtualEcu::SetFlow(const UdsFlowSettings& flow) {
@@ -62,7 +63,8 @@ void UdsVirtualEcu::Run() {
 }
 
 // After a response-pending series the final answer goes out even when the request asked
-// for silence, as ISO 14229 demands.
+// for silence, as ISO 14229 demands; a silent fault after the series leaves the tester
+// waiting for it.
 void UdsVirtualEcu::Answer(const UdsIsoTpServer::Request& request) {
     const uint8_t service = request.data[0];
     UdsFaultAction action;
@@ -71,7 +73,7 @@ void UdsVirtualEcu::Answer(const UdsIsoTpServer::Request& request) {
         action = faults_.OnRequest(service);
     }
     size_t sent = 0;
-    if (!action.silent && SendPending(service, action.pendingCount, action.pendingIntervalMs)) {
+    if (SendPending(service, action.pendingCount, action.pendingIntervalMs) && !action.silent) {
         UdsAnswer answer;
         {
             std::lock_guard lock(mutex_);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "CanTestSupport.h"
+#include "uds/UdsRequest.h"
 
 namespace diagbridge::cantest {
 namespace {
@@ -84,7 +85,7 @@ class IsoTpConformanceTest : public ::testing::Test {
         int32_t length = -1;
         const int32_t result =
             bus_->channel.Transfer(request.data(), static_cast<int32_t>(request.size()),
-                                   response.data(), capacity, &length);
+                                   response.data(), capacity, &length, rules_);
         EXPECT_EQ(length, result > 0 ? result : 0);
         EXPECT_TRUE(ecu_->Unexpected().empty()) << ecu_->Unexpected().front();
         response.resize(result > 0 ? static_cast<size_t>(result) : 0);
@@ -94,6 +95,7 @@ class IsoTpConformanceTest : public ::testing::Test {
     std::vector<ScriptedEcu::Logged> Log() const { return ecu_->Log(); }
 
     IsoTpOptions options_;
+    IsoTpAnswerRules rules_;
     std::unique_ptr<VirtualChannel> bus_;
     std::unique_ptr<ScriptedEcu> ecu_;
 };
@@ -206,6 +208,7 @@ TEST(IsoTpOptionsTest, ValuesOutOfRangeAreBroughtIntoRange) {
     wild.pendingTotalMs = 0;
     wild.maxFlowControlWaits = 99999;
     wild.keepAlivePeriodMs = 0;
+    wild.silentAnswerMs = 0;
     CIsoTp channel(nullptr);
     channel.SetOptions(wild);
     EXPECT_EQ(channel.Options().frameTimeoutMs, 1u);
@@ -213,12 +216,14 @@ TEST(IsoTpOptionsTest, ValuesOutOfRangeAreBroughtIntoRange) {
     EXPECT_EQ(channel.Options().pendingTotalMs, 1u);
     EXPECT_EQ(channel.Options().maxFlowControlWaits, 1000u);
     EXPECT_EQ(channel.Options().keepAlivePeriodMs, 10u);
+    EXPECT_EQ(channel.Options().silentAnswerMs, 1u);
     const IsoTpOptions defaults;
     channel.SetOptions(defaults);
     EXPECT_EQ(channel.Options().frameTimeoutMs, 1000u);
     EXPECT_EQ(channel.Options().pendingTimeoutMs, 5000u);
     EXPECT_EQ(channel.Options().pendingTotalMs, 60000u);
     EXPECT_EQ(channel.Options().keepAlivePeriodMs, 2000u);
+    EXPECT_EQ(channel.Options().silentAnswerMs, 200u);
 }
 
 TEST_F(IsoTpConformanceTest, FlowControlWaitThenContinue) {
@@ -271,8 +276,9 @@ TEST_F(IsoTpConformanceTest, ResponseFailures) {
         {"repeated sequence number", {good[0]}, {good[1], good[1]}, CIsoTp::kErrCommunication},
         {"missing last frame", {good[0]}, {good[1], good[2]}, CIsoTp::kErrTimedOut},
         {"complete", {good[0]}, {good[1], good[2], good[3]}, 27},
-        {"consecutive frame first", {good[1]}, {}, CIsoTp::kErrCommunication},
-        {"flow control as response", {Rx({0x30, 0, 0})}, {}, CIsoTp::kErrCommunication},
+        // Frames that cannot start an answer are left over from an abandoned exchange.
+        {"consecutive frame first", {good[1]}, {}, CIsoTp::kErrTimedOut},
+        {"flow control as response", {Rx({0x30, 0, 0})}, {}, CIsoTp::kErrTimedOut},
         {"single frame of length 0", {Rx({0x00, 0x7E})}, {}, CIsoTp::kErrCommunication},
         {"single frame of length 8",
          {Rx({0x08, 1, 2, 3, 4, 5, 6, 7})},
@@ -318,6 +324,90 @@ TEST_F(IsoTpConformanceTest, ResponsePendingIsWaitedThrough) {
     const Exchange result = Run({0x31, 0x01}, script);
     EXPECT_EQ(result.result, 2);
     EXPECT_EQ(result.response, (Bytes{0x71, 0x01}));
+}
+
+// The late answer of an abandoned "22 F1 90" must not become the answer of "22 F1 8C".
+TEST_F(IsoTpConformanceTest, FramesThatDoNotAnswerTheRequestAreDropped) {
+    rules_.matches = &AnswersRequest;
+    const Bytes late = {0x62, 0xF1, 0x90, 'W', 'D', 'B', '9', '0', '6', '2', '3'};
+    const std::vector<Frame> lateFrames = ResponseFrames(late);
+    const std::vector<Step> script = {
+        {Tx({0x03, 0x22, 0xF1, 0x8C, 0, 0, 0, 0}),
+         {Rx({0x03, 0x7F, 0x22, 0x78}),  // pending: the same service, waited through
+          lateFrames[0], lateFrames[1],  // the older request's answer
+          Rx({0x03, 0x7F, 0x19, 0x31}),  // another service's refusal
+          Rx({0x03, 0x7F, 0x19, 0x78}),  // another service's pending
+          Rx({0x07, 0x62, 0xF1, 0x8C, 0x00, 0x12, 0xD6, 0x87})}},
+    };
+    const Exchange result = Run({0x22, 0xF1, 0x8C}, script);
+    EXPECT_EQ(result.result, 7);
+    EXPECT_EQ(result.response, (Bytes{0x62, 0xF1, 0x8C, 0x00, 0x12, 0xD6, 0x87}));
+    // The late first frame got no flow control.
+    EXPECT_EQ(Conversation(), ScriptedEcu::Conversation(script));
+}
+
+TEST_F(IsoTpConformanceTest, AnswerMatching) {
+    struct Case {
+        Bytes request;
+        Bytes answer;
+        bool matches;
+    };
+    const Case cases[] = {
+        {{0x22, 0xF1, 0x8C}, {0x62, 0xF1, 0x8C, 0x01}, true},
+        {{0x22, 0xF1, 0x8C}, {0x62, 0xF1, 0x90, 0x01}, false},
+        {{0x22, 0xF1, 0x8C}, {0x7F, 0x22, 0x31}, true},
+        {{0x22, 0xF1, 0x8C}, {0x7F, 0x2E, 0x31}, false},
+        {{0x22, 0xF1, 0x8C}, {0x6E, 0xF1, 0x8C}, false},
+        {{0x10, 0x83}, {0x50, 0x03, 0x00, 0x32}, true},  // sub-function without the suppress bit
+        {{0x10, 0x03}, {0x50, 0x02, 0x00, 0x32}, false},
+        {{0x31, 0x01, 0xFF, 0x01}, {0x71, 0x01, 0xFF, 0x01, 0x00}, true},
+        {{0x31, 0x01, 0xFF, 0x01}, {0x71, 0x01, 0xFF, 0x00, 0x00}, false},
+        {{0x36, 0x02, 0xAA}, {0x76, 0x01}, false},
+        {{0x36, 0x02, 0xAA}, {0x76, 0x02}, true},
+        {{0x34, 0x00, 0x33}, {0x74, 0x20, 0x0C, 0x00}, true},
+        {{0x2E, 0xFE, 0xFF, 0x01}, {0x6E, 0xFE, 0xFF}, true},
+        {{0x2E, 0xFE, 0xFF, 0x01}, {0x6E, 0xFE, 0xFE}, false},
+        {{0x19, 0x02, 0xFF}, {0x59, 0x01, 0xFF}, false},
+        {{0x3E, 0x00}, {0x7E}, true},  // shorter than its echo: taken, the service checks it
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(
+            AnswersRequest(c.request.data(), c.request.size(), c.answer.data(), c.answer.size()),
+            c.matches)
+            << Frame{0, c.request} << " <- " << Frame{0, c.answer};
+    }
+}
+
+// A request that suppresses its positive response: silence within the short wait is the
+// answer; a negative answer still comes; response pending obliges the ECU to answer.
+TEST_F(IsoTpConformanceTest, SuppressedPositiveResponse) {
+    struct Case {
+        const char* what;
+        std::vector<Frame> answer;
+        int32_t result;
+        Bytes response;
+    };
+    options_.silentAnswerMs = 50;
+    options_.pendingTimeoutMs = 50;
+    rules_.matches = &AnswersRequest;
+    rules_.maySuppress = true;
+    const Case cases[] = {
+        {"silence", {}, CIsoTp::kNoAnswer, {}},
+        {"negative", {Rx({0x03, 0x7F, 0x85, 0x22})}, 3, {0x7F, 0x85, 0x22}},
+        {"pending then silence", {Rx({0x03, 0x7F, 0x85, 0x78})}, CIsoTp::kErrTimedOut, {}},
+        {"pending then positive",
+         {Rx({0x03, 0x7F, 0x85, 0x78}), Rx({0x02, 0xC5, 0x02})},
+         2,
+         {0xC5, 0x02}},
+        {"another request's answer, then silence", {Rx({0x02, 0x7E, 0x00})}, CIsoTp::kNoAnswer, {}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Step> script = {{Tx({0x02, 0x85, 0x82, 0, 0, 0, 0, 0}), c.answer}};
+        const Exchange result = Run({0x85, 0x82}, script);
+        EXPECT_EQ(result.result, c.result) << c.what;
+        EXPECT_EQ(result.response, c.response) << c.what;
+        EXPECT_FALSE(bus_->channel.IsBusy()) << c.what;
+    }
 }
 
 TEST_F(IsoTpConformanceTest, ThreeBytePositiveResponseEndingIn78IsAnAnswer) {

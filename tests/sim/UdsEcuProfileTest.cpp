@@ -2,57 +2,71 @@
 
 #include <gtest/gtest.h>
 
-#include "ecu/CEcu.h"
-
 namespace diagbridge::sim {
 namespace {
 
-// A model with the access table shapes of the T6x family.
-class TableModel : public CEcu {
-  public:
-    TableModel() : CEcu(nullptr) {
-        const AccessStep steps[] = {
-            {"10 01", "", "", {"", "", ""}, 0, 0, true, 0},
-            {"10 02", "27 61", "27 62", {"", "", ""}, 3, 5, true, 0},
-            {"10 03", "27 61", "27 62", {"", "", ""}, 7, 11, true, 0},
-            {"10 40", "27 61", "27 62", {"", "", ""}, 13, 17, false, 0},  // not enabled
-            {"10 03", "27 01", "27 02", {"", "", ""}, 19, 23, true, 0},
-            {"10 62", "27 65", "27 66", {"", "", ""}, 29, 31, true, 0},
-            {"", "", "", {"", "", ""}, 0, 0, true, 0},
-        };
-        for (const AccessStep& step : steps) {
-            accessTable_[static_cast<std::size_t>(accessCount_++)] = step;
-        }
-        parameters_.uds.requestId = 0x18DA0FF1;
-        parameters_.uds.responseId = 0x18DAF10F;
+TEST(UdsEcuProfileTest, ModelsComeFromTheEcusOwnTable) {
+    struct Case {
+        const char* model;
+        uint8_t ecu;
+        uint8_t tester;
+        uint8_t session;
+        uint8_t level;
+        int64_t multiplier;
+        int64_t addend;
+    };
+    const Case cases[] = {
+        {"T60.1", 0x03, 0xF1, 0x02, 0x61, 3517, 2741},
+        {"T60.1_UDS_D", 0x03, 0xF1, 0x03, 0x03, 3307, 1451},
+        {"VOLTARIS_R61_MOTORCONTROLLER", 0xFA, 0xF1, 0x03, 0x07, 1453, 6421},
+        {"VOLTARIS_R61_SAFETYCONTROLLER", 0xFA, 0xF2, 0x02, 0x61, 2371, 4093},
+        {"TCX", 0x0F, 0xF1, 0x62, 0x65, 2311, 3733},
+    };
+    for (const Case& c : cases) {
+        UdsEcuProfile profile;
+        std::string error;
+        ASSERT_TRUE(ProfileForModel(c.model, profile, error)) << error;
+        EXPECT_EQ(profile.model, c.model);
+        EXPECT_EQ(profile.ecuAddress, c.ecu) << c.model;
+        EXPECT_EQ(profile.testerAddress, c.tester) << c.model;
+        EXPECT_TRUE(profile.HasSession(c.session)) << c.model;
+        const UdsKeyRule* rule = profile.KeyRule(c.session, c.level);
+        ASSERT_NE(rule, nullptr) << c.model;
+        EXPECT_EQ(rule->multiplier, c.multiplier) << c.model;
+        EXPECT_EQ(rule->addend, c.addend) << c.model;
     }
-};
-
-TEST(UdsEcuProfileTest, KeyRulesSessionsAndAddressesComeFromTheModel) {
-    TableModel model;
-    UdsEcuProfile profile = DefaultUdsEcuProfile();
-    profile.sessions = {0x01};
-    ApplyModel(model, profile);
-    EXPECT_EQ(profile.ecuAddress, 0x0F);
-    EXPECT_EQ(profile.testerAddress, 0xF1);
-    ASSERT_EQ(profile.keyRules.size(), 4u);
-    const UdsKeyRule* programming = profile.KeyRule(0x02, 0x61);
-    ASSERT_NE(programming, nullptr);
-    EXPECT_EQ(programming->multiplier, 3);
-    EXPECT_EQ(programming->addend, 5);
-    EXPECT_EQ(profile.KeyRule(0x03, 0x61)->multiplier, 7);
-    EXPECT_EQ(profile.KeyRule(0x03, 0x01)->addend, 23);
-    EXPECT_EQ(profile.KeyRule(0x40, 0x61), nullptr);
-    EXPECT_TRUE(profile.HasSession(0x02));
-    EXPECT_TRUE(profile.HasSession(0x62));
-    EXPECT_FALSE(profile.HasSession(0x40));
+    UdsEcuProfile tcx;
+    std::string error;
+    ASSERT_TRUE(ProfileForModel("TCX", tcx, error));
+    EXPECT_FALSE(tcx.HasSession(0x40));
+    EXPECT_EQ(tcx.KeyRule(0x02, 0x61), nullptr);
 }
 
-TEST(UdsEcuProfileTest, AModelTheRegistryCannotBuildIsReported) {
+// Keys written down by hand: (seed x multiplier + addend) mod 65536 for a 2-byte seed, the
+// low 32 bits for a 4-byte seed.
+TEST(UdsEcuProfileTest, KeyRoutineKnownAnswers) {
+    struct Case {
+        UdsKeyRule rule;
+        uint32_t seed;
+        uint32_t key;
+    };
+    const Case cases[] = {
+        {{0x02, 0x61, 3517, 2741, 2}, 0x1234, 0x1F19},      // 4660 x 3517 + 2741 = 16391961
+        {{0x02, 0x61, 3517, 2741, 2}, 0x0000, 0x0AB5},      // the addend alone
+        {{0x62, 0x65, 2311, 3733, 2}, 0xBEEF, 0xAE1E},      // 48879 x 2311 + 3733 = 112963102
+        {{0x03, 0x05, 3, 1, 4}, 0x80000000u, 0x80000001u},  // 2^31 x 3 + 1, low 32 bits
+        {{0x03, 0x05, 2083, 3919, 4}, 0x00010000u, 0x08230F4Fu},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UdsKeyFor(c.rule, c.seed), c.key) << std::hex << c.seed;
+    }
+}
+
+TEST(UdsEcuProfileTest, AModelTheTableDoesNotKnowIsReported) {
     UdsEcuProfile profile;
     std::string error;
     EXPECT_FALSE(ProfileForModel("NO_SUCH_MODEL", profile, error));
-    EXPECT_EQ(error, "no UDS model \"NO_SUCH_MODEL\" in the type registry");
+    EXPECT_EQ(error, "no UDS model \"NO_SUCH_MODEL\" in the virtual ECU's table");
 }
 
 }  // namespace

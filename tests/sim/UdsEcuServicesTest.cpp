@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/CConvert.h"
+#include "sim/uds/UdsEcuCrc32.h"
 #include "uds/Crc32.h"
 
 namespace diagbridge::sim {
@@ -20,14 +21,22 @@ UdsEcuProfile TestProfile() {
     UdsEcuProfile profile = DefaultUdsEcuProfile();
     profile.keyRules = {kProgrammingRule, kExtendedRule, kWideRule};
     profile.maxBlockLength = 0x0C00;
-    profile.counterRestartsPerDownload = true;
     return profile;
+}
+
+UdsDownloadStyle Restarting() {
+    UdsDownloadStyle style;
+    style.counterRestarts = true;
+    return style;
 }
 
 // The services with requests and answers as hex byte strings; "" for silence.
 class Ecu {
   public:
-    explicit Ecu(UdsEcuProfile profile = TestProfile()) : services(std::move(profile)) {}
+    explicit Ecu(UdsEcuProfile profile = TestProfile(), UdsDownloadStyle style = Restarting())
+        : services(std::move(profile)) {
+        services.SetDownloadStyle(style);
+    }
 
     std::string Ask(const std::string& request, bool functional = false) {
         uint8_t bytes[4096];
@@ -287,9 +296,7 @@ TEST(UdsEcuServicesTest, CounterWrapsAfter255Transfers) {
 }
 
 TEST(UdsEcuServicesTest, TheT6xCounterRunsOnAcrossTheBlocksOfADownload) {
-    UdsEcuProfile profile = TestProfile();
-    profile.counterRestartsPerDownload = false;
-    Ecu ecu(profile);
+    Ecu ecu(TestProfile(), UdsDownloadStyle{});
     ecu.Unlock(kProgrammingRule);
     ecu.Ask("31 01 FF 00");
     EXPECT_EQ(ecu.Ask("34 00 33 00 00 00 00 00 01"), "74 20 0C 00");
@@ -313,6 +320,53 @@ TEST(UdsEcuServicesTest, ASessionChangeAbandonsTheDownload) {
     EXPECT_EQ(ecu.Ask("36 01 00"), "7F 36 24");
     ecu.Unlock(kProgrammingRule);
     EXPECT_EQ(ecu.Ask("31 01 FF 01"), "71 01 FF 01 01");  // the segment never ended
+}
+
+TEST(UdsEcuServicesTest, TheMaximumBlockLengthComesInTheChosenNumberOfBytes) {
+    struct Case {
+        uint8_t bytes;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {1, "74 10 FF"}, {2, "74 20 0C 00"}, {3, "74 30 00 0C 00"}, {4, "74 40 00 00 0C 00"}};
+    for (const Case& c : cases) {
+        UdsDownloadStyle style;
+        style.lengthBytes = c.bytes;
+        Ecu ecu(TestProfile(), style);
+        ecu.Unlock(kProgrammingRule);
+        ecu.Ask("31 01 FF 00");
+        EXPECT_EQ(ecu.Ask("34 00 33 00 00 00 00 01 00"), c.answer);
+        // A transfer longer than the announced length is refused.
+        std::vector<uint8_t> tooLong(c.bytes == 1 ? 0x100 : 0x0C01, 0x5A);
+        tooLong[0] = 0x36;
+        tooLong[1] = 0x01;
+        EXPECT_EQ(ecu.Ask(tooLong), "7F 36 13") << int(c.bytes);
+    }
+}
+
+// Check values written down from the CRC-32 of ISO 3309 / IEEE 802.3 (the CRC-32/ISO-HDLC
+// catalogue entry) and from the download's description ("abc").
+TEST(UdsEcuCrc32Test, KnownAnswers) {
+    struct Case {
+        std::string text;
+        uint32_t crc;
+    };
+    const Case cases[] = {
+        {"", 0x00000000u},
+        {"123456789", 0xCBF43926u},
+        {"abc", 0x352441C2u},
+        {"a", 0xE8B7BE43u},
+        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+    };
+    for (const Case& c : cases) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(c.text.data());
+        EXPECT_EQ(EcuCrc32(bytes, c.text.size()), c.crc) << c.text;
+        const uint32_t first = EcuCrc32Update(kEcuCrc32Start, bytes, c.text.size() / 2);
+        EXPECT_EQ(
+            EcuCrc32Update(first, bytes + c.text.size() / 2, c.text.size() - c.text.size() / 2),
+            c.crc)
+            << "in two pieces: " << c.text;
+    }
 }
 
 }  // namespace

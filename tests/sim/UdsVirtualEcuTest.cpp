@@ -227,6 +227,18 @@ TEST_F(UdsVirtualEcuTest, AnEcuThatFellSilentAnswersTheNextService) {
     EXPECT_EQ(ecu_->RequestCount(), 3u);
 }
 
+// A controller answers only the tester address it is configured for.
+TEST_F(UdsVirtualEcuTest, RequestsOfAnotherTesterAreNotAnswered) {
+    Join();
+    const uint32_t otherTesterRequest = 0x18DA03F2u | xl::kExtendedId;
+    const uint32_t otherTesterResponse = 0x18DAF203u | xl::kExtendedId;
+    const uint8_t present[8] = {0x02, 0x3E, 0x00, 0, 0, 0, 0, 0};
+    ASSERT_EQ(tester_->TransmitFrame(CCanObj(otherTesterRequest, 8, present)), 1);
+    EXPECT_EQ(Ask({0x3E, 0x00}), (Bytes{0x7E, 0x00}));  // the frame before it was not heard
+    EXPECT_EQ(ecu_->RequestCount(), 1u);
+    EXPECT_TRUE(log_->From(otherTesterResponse).empty());
+}
+
 TEST_F(UdsVirtualEcuTest, FunctionalRequestsAreHeard) {
     Join();
     const uint8_t silentPresent[8] = {0x02, 0x3E, 0x80, 0, 0, 0, 0, 0};

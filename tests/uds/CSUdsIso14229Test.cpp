@@ -360,6 +360,120 @@ TEST(UdsDownloadTest, BlockSequenceCounterWraps) {
     EXPECT_EQ(counters[256], "01");
 }
 
+// The counters of the transfers of a download against an ECU that keeps its own count: on
+// across the blocks (restarts false) or from 01 with every request download.
+std::vector<std::string> CountersAgainst(bool ecuRestarts, int32_t& result) {
+    int expected = 1;
+    testing::UdsStackFixture fixture([&](const std::string& request) {
+        if (request.rfind("34 00 33", 0) == 0) {
+            if (ecuRestarts) expected = 1;
+            return std::string("74 10 06");  // 4 data bytes per transfer
+        }
+        if (request.rfind("31 01 FF 01", 0) == 0) return std::string("71 01 FF 01 00");
+        if (request.rfind("36", 0) == 0) {
+            const int counter = std::stoi(request.substr(3, 2), nullptr, 16);
+            if (counter != expected) return std::string("7F 36 73");
+            ++expected;
+            return "76 " + request.substr(3, 2);
+        }
+        return testing::PositiveEcho(request);
+    });
+    EXPECT_EQ(fixture.CreateAndConnect(), 0);
+    // Three blocks of 8, 4 and 6 bytes with gaps between them.
+    const std::string image =
+        ":080000000102030405060708D4|:04010000090A0B0CD1|"
+        ":060200000D0E0F1011129B|:00000001FF";
+    result = fixture.Run(kCommandDownload, [&](ServiceOrder& o) { o.hexText = image; });
+    std::vector<std::string> counters;
+    for (const std::string& request : fixture.Requests()) {
+        if (request.rfind("36", 0) == 0) counters.push_back(request.substr(3, 2));
+    }
+    return counters;
+}
+
+TEST(UdsDownloadTest, TheCounterRunsOnAcrossBlocksOrRestartsWhenTheEcuDoes) {
+    int32_t result = 1;
+    EXPECT_EQ(CountersAgainst(false, result),
+              (std::vector<std::string>{"01", "02", "03", "04", "05"}));
+    EXPECT_EQ(result, 0);
+    // Block 2 refused with 7F 36 73 is repeated once with 01; block 3 starts at 01 at once.
+    EXPECT_EQ(CountersAgainst(true, result),
+              (std::vector<std::string>{"01", "02", "03", "01", "01", "02"}));
+    EXPECT_EQ(result, 0);
+}
+
+TEST(UdsDownloadTest, AWrongCounterInsideABlockIsNotRepeated) {
+    int transfers = 0;
+    testing::UdsStackFixture fixture([&](const std::string& request) {
+        if (request.rfind("34 00 33", 0) == 0) return std::string("74 10 06");
+        if (request.rfind("31 01 FF 01", 0) == 0) return std::string("71 01 FF 01 00");
+        if (request.rfind("36", 0) == 0) {
+            return ++transfers == 2 ? std::string("7F 36 73") : "76 " + request.substr(3, 2);
+        }
+        return testing::PositiveEcho(request);
+    });
+    ASSERT_EQ(fixture.CreateAndConnect(), 0);
+    EXPECT_EQ(
+        fixture.Run(kCommandDownload,
+                    [](ServiceOrder& o) { o.hexText = ":080000000102030405060708D4|:00000001FF"; }),
+        -53);
+    EXPECT_EQ(transfers, 2);
+}
+
+TEST(UdsDownloadTest, RequestDownloadAnswerFormats) {
+    struct Case {
+        const char* answer;
+        int32_t result;
+        std::size_t bytesPerTransfer;
+    };
+    const Case cases[] = {
+        {"74 10 06", 0, 4},
+        {"74 20 00 0A", 0, 8},
+        {"74 20 0F FF", 0, 3070},  // capped at 0x0C00
+        {"74 30 00 00 0A", 0, 8},
+        {"74 40 00 00 0C 00", 0, 3070},    // four length bytes
+        {"74 40 00 01 00 00", 0, 3070},    // capped
+        {"74 2F 00 0A", 0, 8},             // low nibble (address bytes) not used
+        {"74", -52, 0},                    // no length format
+        {"74 20 0C", -52, 0},              // shorter than its format
+        {"74 00", -52, 0},                 // no length bytes
+        {"74 50 00 00 00 00 0C", -52, 0},  // more than four length bytes
+        {"74 10 02", -52, 0},              // no room for data
+    };
+    for (const Case& c : cases) {
+        testing::UdsStackFixture fixture([&](const std::string& request) {
+            if (request.rfind("34 00 33", 0) == 0) return std::string(c.answer);
+            if (request.rfind("31 01 FF 01", 0) == 0) return std::string("71 01 FF 01 00");
+            return testing::PositiveEcho(request);
+        });
+        ASSERT_EQ(fixture.CreateAndConnect(), 0) << c.answer;
+        EXPECT_EQ(
+            fixture.Run(kCommandDownload, [&](ServiceOrder& o) { o.hexText = HexImage(4000); }),
+            c.result)
+            << c.answer;
+        std::size_t first = 0;
+        for (const std::string& request : fixture.Requests()) {
+            if (request.rfind("36", 0) == 0 && first == 0) first = (request.size() + 1) / 3 - 2;
+        }
+        EXPECT_EQ(first, c.bytesPerTransfer) << c.answer;
+    }
+}
+
+TEST(UdsExchangeTest, ARequestIsoTpCannotCarryIsRefusedUnsent) {
+    testing::UdsStackFixture fixture;
+    ASSERT_EQ(fixture.CreateAndConnect(), 0);
+    fixture.sent.clear();
+    for (const std::size_t bytes : {std::size_t{4095}, std::size_t{4096}}) {
+        std::string request = "2E F1 98";
+        for (std::size_t i = 3; i < bytes; ++i) request += " 5A";
+        std::string response = "stale";
+        const int32_t result = fixture.Object().Exchange(0, request, response, true, false);
+        EXPECT_EQ(result, bytes == 4095 ? 0 : -3) << bytes;
+    }
+    ASSERT_EQ(fixture.sent.size(), 1u);
+    EXPECT_EQ(fixture.sent[0].second.size(), 4095u * 3 - 1);
+}
+
 TEST(UdsDownloadTest, FailuresOfTheMainSequence) {
     struct Case {
         const char* name;

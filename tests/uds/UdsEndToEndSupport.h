@@ -117,8 +117,8 @@ inline std::string UniqueBus() {
 // clock (the waits for frames stay real).
 class UdsSession {
   public:
-    // keyword: the test model, or a model of the component's registry ("T60.1", ...), whose
-    // key constants the ECU then takes from the registry's own model.
+    // keyword: the test model, or a controller model ("T60.1", ...) that the ECU plays from
+    // its own model table.
     explicit UdsSession(const sim::UdsFaultPlan& faults = {}, const std::string& options = "",
                         const std::string& keyword = kModelKeyword)
         : scoped_(clock_), component_(E2eRegistry()) {
@@ -126,8 +126,8 @@ class UdsSession {
         setenv("DIAGBRIDGE_XL", selector.c_str(), 1);
         sim::UdsEcuProfile profile = sim::DefaultUdsEcuProfile();
         if (keyword == kModelKeyword) {
-            E2eUdsModel tables(nullptr, kModelKeyword);
-            sim::ApplyModel(tables, profile);
+            // The stand-in model's key constants, as the ECU knows them.
+            profile.keyRules = {{0x02, 0x61, 31, 4711}, {0x03, 0x61, 17, 815}};
         } else {
             std::string error;
             EXPECT_TRUE(sim::ProfileForModel(keyword, profile, error)) << error;

@@ -94,9 +94,17 @@ TEST(UdsEndToEndTest, UploadReadsEventsMemoryBlocksAndSids) {
 }
 
 TEST(UdsEndToEndTest, DownloadStoresTheHexImage) {
-    for (const char* model : {"", "|PREPOST=1"}) {
-        SCOPED_TRACE(model);
-        UdsSession session({}, model);
+    struct Case {
+        const char* model;
+        const char* style;  // how the ECU counts and states its block length
+    };
+    const Case cases[] = {{"", "length-format:2"},
+                          {"|PREPOST=1", "length-format:2"},
+                          {"", "counter-restarts"},
+                          {"", "length-format:4"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.style);
+        UdsSession session(Faults(c.style), c.model);
         ASSERT_EQ(session.Connect(), 0);
         const Image image;
         EXPECT_EQ(session.Download(image.Hex()), 0);

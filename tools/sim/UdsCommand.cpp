@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "ecu/EcuTypeRegistry.h"
-#include "engine/CSoftwareInterface.h"
 #include "sim/uds/UdsVirtualEcu.h"
 #include "tools/sim/SimCommand.h"
 
@@ -27,6 +25,7 @@ constexpr const char* kUsage =
     "  --fault <fault>            nrc:<sid>:<code>[@n] silent:<sid>[@n]\n"
     "                             pending:<sid>:<count>[:<ms>] drop-cf:<n> bad-sn:<n>\n"
     "                             fc-wait:<count> fc-overflow\n"
+    "                             counter-restarts length-format:<n>\n"
     "  --verbose                  one line per request\n";
 
 struct UdsArguments {
@@ -121,28 +120,12 @@ bool ParseArguments(const std::vector<std::string>& args, UdsArguments& parsed) 
     return true;
 }
 
-bool IsUdsKeyword(const std::string& keyword) {
-    for (const EcuTypeRow& row : EcuTypeTable()) {
-        if (keyword == row.keyword && row.protocolCode == kProtocolUds) return true;
-    }
-    return false;
-}
-
-// The model's profile from the registry; a UDS keyword whose model is not built runs on the
-// generic profile, with only the key rules given on the command line.
+// The model's profile from the ECU's own model table.
 bool BuildProfile(const UdsArguments& parsed, sim::UdsEcuProfile& profile) {
     std::string error;
     if (!sim::ProfileForModel(parsed.model, profile, error)) {
-        if (!IsUdsKeyword(parsed.model)) {
-            std::fprintf(stderr, "diagbridge-sim uds: %s\n", error.c_str());
-            return false;
-        }
-        std::fprintf(stderr,
-                     "diagbridge-sim uds: model %s is not built here; security access only "
-                     "by --key rules\n",
-                     parsed.model.c_str());
-        profile = sim::DefaultUdsEcuProfile();
-        profile.model = parsed.model;
+        std::fprintf(stderr, "diagbridge-sim uds: %s\n", error.c_str());
+        return false;
     }
     for (const sim::UdsKeyRule& rule : parsed.keys) profile.keyRules.push_back(rule);
     if (parsed.ecu >= 0) profile.ecuAddress = static_cast<uint8_t>(parsed.ecu);

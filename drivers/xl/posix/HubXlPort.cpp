@@ -37,9 +37,8 @@ class HubXlPort final : public FdXlPort {
     XLstatus SendToWire(const CanFrame& frame) override {
         uint8_t packet[kSocketCanFrameSize];
         EncodeSocketCan(frame, IdByteOrder::kHost, packet);
-        if (!WriteAll(packet, sizeof(packet))) return kErrTxNotPossible;
-        CaptureFrame(frame);
-        return kSuccess;
+        CaptureFrame(frame);  // before the wire: the answer to it may be captured at once
+        return WriteAll(packet, sizeof(packet)) ? kSuccess : kErrTxNotPossible;
     }
 
     bool OnReadable(int fd) override {

@@ -125,9 +125,8 @@ class SlcanXlPort final : public FdXlPort {
         }
         line[length++] = kCommandEnd;
         std::lock_guard lock(writeMutex_);
-        if (!WriteAll(line, static_cast<size_t>(length))) return kErrTxNotPossible;
-        CaptureFrame(frame);
-        return kSuccess;
+        CaptureFrame(frame);  // before the wire: the answer to it may be captured at once
+        return WriteAll(line, static_cast<size_t>(length)) ? kSuccess : kErrTxNotPossible;
     }
 
     bool OnReadable(int fd) override {

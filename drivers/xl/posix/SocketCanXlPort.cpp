@@ -49,9 +49,8 @@ class SocketCanXlPort final : public FdXlPort {
     XLstatus SendToWire(const CanFrame& frame) override {
         uint8_t record[kSocketCanFrameSize];
         EncodeSocketCan(frame, IdByteOrder::kHost, record);
-        if (!WriteAll(record, sizeof(record))) return kErrTxNotPossible;
-        CaptureFrame(frame);
-        return kSuccess;
+        CaptureFrame(frame);  // before the wire: the answer to it may be captured at once
+        return WriteAll(record, sizeof(record)) ? kSuccess : kErrTxNotPossible;
     }
 
     bool OnReadable(int fd) override {
