@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "drivers/samtec/SamKlineLine.h"
 #include "drivers/xl/XlSource.h"
 #include "engine/CConvert.h"
 
@@ -174,12 +175,12 @@ class AdaptersObject final : public samdiax::ISamObject {
 
 }  // namespace
 
-SamDiaXSubstitute::SamDiaXSubstitute(std::string canSelector, std::string /*klineDevice*/)
-    : can_(std::move(canSelector)) {}
+SamDiaXSubstitute::SamDiaXSubstitute(std::string canSelector, std::string klineDevice)
+    : can_(std::move(canSelector)), line_(std::make_unique<SamKlineLine>(std::move(klineDevice))) {}
 
 SamDiaXSubstitute::~SamDiaXSubstitute() {
     can_.Stop();
-    if (line_) line_->Stop();
+    line_->Stop();
 }
 
 std::shared_ptr<SamDiaXSubstitute> SamDiaXSubstitute::FromEnvironment() {
@@ -264,7 +265,7 @@ SamValue SamDiaXSubstitute::Call(int32_t m, const std::vector<SamValue>&) {
         case member::kStopCommunication:
             return StopCommunication();
         case member::kRunning:
-            return (CanMode() ? can_.IsRunning() : line_ && line_->IsRunning()) ? 1 : 0;
+            return (CanMode() ? can_.IsRunning() : line_->IsRunning()) ? 1 : 0;
         default:
             return {};
     }
@@ -319,7 +320,7 @@ int32_t SamDiaXSubstitute::Detect() {
     int32_t found = 0;
     {
         std::lock_guard lock(mutex_);
-        const bool present = CanMode() ? can_.Present() : line_ && line_->Present();
+        const bool present = CanMode() ? can_.Present() : line_->Present();
         adaptersFound_ = present ? 1 : 0;
         found = adaptersFound_;
         sink = sink_;
@@ -364,10 +365,8 @@ SamValue SamDiaXSubstitute::Start() {
     SamError error;
     if (CanMode()) {
         if (can_.Start(CanSettings(), error)) return kStarted;
-    } else if (line_ && line_->Start(parameters_, settings_, error)) {
+    } else if (line_->Start(parameters_, settings_, error)) {
         return kStarted;
-    } else if (!line_) {
-        Set(error, kLineLost);
     }
     Fail(error);
     return kNotStartedResult;
@@ -375,7 +374,7 @@ SamValue SamDiaXSubstitute::Start() {
 
 SamValue SamDiaXSubstitute::StopCommunication() {
     can_.Stop();
-    if (line_) line_->Stop();
+    line_->Stop();
     return 0;
 }
 
@@ -405,10 +404,8 @@ SamValue SamDiaXSubstitute::Transfer() {
             received = can_.Exchange(request, length, response, sizeof(response), error);
         // A bus failure closes the channel, so that the next request opens it afresh.
         if (received < 0 && error.type == kErrorTypeBus) can_.Stop();
-    } else if (line_) {
-        received = line_->Exchange(request, length, response, sizeof(response), error);
     } else {
-        Set(error, kNotStarted);
+        received = line_->Exchange(request, length, response, sizeof(response), error);
     }
     if (received < 0) {
         Fail(error);
