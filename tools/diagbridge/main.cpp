@@ -25,7 +25,7 @@ void PrintUsage(FILE* out) {
                  "Talks to retarder and transmission ECUs through DiagBridgeV4.\n"
                  "\n"
                  "commands:\n"
-                 "  demo [--json] [--protocol uds|kline|all]\n"
+                 "  demo [--json] [--protocol uds|kline|samtec|all]\n"
                  "                          run the built-in sessions against virtual ECUs: UDS\n"
                  "                          on an in-process CAN bus, KWP2000 on a K-line pty\n"
                  "                          (default all; the K-line download waits ~30 s)\n"
