@@ -50,6 +50,8 @@ class HubXlPort final : public FdXlPort {
     XLstatus SendToWire(const CanFrame& frame) override {
         uint8_t packet[kSocketCanFrameSize];
         EncodeSocketCan(frame, IdByteOrder::kHost, packet);
+        // One frame out and its acknowledge in before the next frame of this port goes out.
+        std::lock_guard sending(sendMutex_);
         uint64_t sequence = 0;
         {
             std::lock_guard lock(mutex_);
@@ -105,6 +107,7 @@ class HubXlPort final : public FdXlPort {
         return acknowledged_ >= sequence && results_[sequence % kResultSlots];
     }
 
+    std::mutex sendMutex_;
     std::mutex mutex_;
     std::condition_variable arrived_;
     uint64_t sent_ = 0;
