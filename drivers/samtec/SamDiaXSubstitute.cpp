@@ -17,8 +17,6 @@ namespace member = samdiax::member;
 
 namespace {
 
-constexpr int32_t kModeCan = 1;
-
 // Adapter parameters of the CAN side (decimal text).
 constexpr int32_t kBitRate = 10000;
 constexpr int32_t kKeepAliveMode = 10004;

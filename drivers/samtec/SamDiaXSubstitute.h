@@ -55,7 +55,8 @@ class SamDiaXSubstitute final : public samdiax::ISamControl,
     SamCanSettings CanSettings();
     int32_t ParameterNumber(int32_t id, int32_t fallback);
     void Fail(const SamError& error);
-    bool CanMode() const { return mode_ == 1; }
+    static constexpr int32_t kModeCan = 1;  // member 59; 0 is the K-line
+    bool CanMode() const { return mode_ == kModeCan; }
 
     std::recursive_mutex mutex_;
     std::map<int32_t, std::string> parameters_;
