@@ -4,6 +4,7 @@
 #include <array>
 
 #include "devices/CDCOrlanComKwp2000.h"
+#include "devices/CDCSamtecKWP2000.h"
 #include "engine/CConvert.h"
 #include "platform/Notifier.h"
 
@@ -27,8 +28,7 @@ CHKwp2000::CHKwp2000(const EcuParameterBlock& configuration, const KwpInterfaceS
     Build(settings,
           [cancel](int32_t slot, const EcuParameterBlock& block,
                    const InterfaceSettings& devices) -> std::unique_ptr<CDeviceContainer> {
-              // The Samtec SamDiaX adapter is not available in this build.
-              if (slot == kSamtecSlot) return nullptr;
+              if (slot == kSamtecSlot) return std::make_unique<CDCSamtecKWP2000>(block, devices);
               return std::make_unique<CDCOrlanComKwp2000>(block, devices, cancel);
           });
 }

@@ -1,6 +1,7 @@
 #include "platform/SystemInfo.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "BuildVersion.h"
@@ -69,6 +70,23 @@ std::string LocalTimeText(const char* format) {
 
 std::string TodayIsoDate() {
     return LocalTimeText("%Y-%m-%d");
+}
+
+char PathSeparator() {
+#ifdef _WIN32
+    return '\\';
+#else
+    return '/';
+#endif
+}
+
+std::string CommonAppDataFolder() {
+#ifdef _WIN32
+    const char* folder = std::getenv("ProgramData");
+    return std::string(folder == nullptr ? "C:\\ProgramData" : folder) + PathSeparator();
+#else
+    return "/var/lib/";
+#endif
 }
 
 }  // namespace diagbridge::platform

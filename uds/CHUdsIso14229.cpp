@@ -15,8 +15,7 @@ CHUdsIso14229::CHUdsIso14229(const EcuParameterBlock& configuration,
                              const UdsInterfaceSettings& settings, platform::CancelFlag* cancel)
     : CHardwareInterface(configuration, InterfaceSettings{}), interface_(settings) {
     if (settings.samtecUsb) {
-        // The Samtec SamDiaX adapter is not available in this build.
-        platform::Notify(kSamtecError);
+        CreateSamtec(configuration, settings);
         return;
     }
     if (!settings.vector) return;
@@ -35,7 +34,18 @@ CHUdsIso14229::CHUdsIso14229(const EcuParameterBlock& configuration,
     Adopt(std::move(container));
 }
 
+void CHUdsIso14229::CreateSamtec(const EcuParameterBlock& configuration,
+                                 const UdsInterfaceSettings& settings) {
+    auto container = std::make_unique<CDCSamtecUds>(configuration, settings);
+    if (!container->Create()) {
+        platform::Notify(kSamtecError);
+        return;
+    }
+    Adopt(std::move(container));
+}
+
 void CHUdsIso14229::Adopt(std::unique_ptr<CDeviceContainer> container) {
+    samtec_ = dynamic_cast<CDCSamtecUds*>(container.get());
     deviceList_ += "|" + container->description;
     containers_[kSlot] = std::move(container);
     devicePresent_ = true;
@@ -82,6 +92,19 @@ int32_t CHUdsIso14229::HALTransferDataEx(int32_t addressMode, std::string reques
     if (container == nullptr) return kResultFailure;
     const int32_t result = container->DevTransferDataEx(addressMode, request, response);
     return result < 0 ? kResultFailure : result;
+}
+
+int32_t CHUdsIso14229::HALCheckConnection() {
+    static constexpr int32_t kProbeRates[] = {666666, 500000, 250000};
+    if (samtec_ == nullptr) return 0;
+    for (int32_t rate : kProbeRates) {
+        interface_.bitRate = rate;
+        samtec_->SetConfiguration(configuration_);
+        samtec_->SetBitRate(rate);
+        samtec_->DevConfigure(std::string());
+        if (samtec_->DevEnterFlashMode() == 0) return rate;
+    }
+    return kResultFailure;
 }
 
 int32_t CHUdsIso14229::HALSetChannelMode(int32_t mode) {

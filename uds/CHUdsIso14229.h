@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "can/CDCSamtecUds.h"
 #include "devices/CHardwareInterface.h"
 #include "platform/Clock.h"
 #include "uds/UdsInterfaceSettings.h"
@@ -37,15 +38,18 @@ class CHUdsIso14229 : public CHardwareInterface {
     int32_t HALTransferDataEx(int32_t addressMode, std::string request,
                               std::string& response) override;
     int32_t HALSetChannelMode(int32_t mode) override;
-    // Bit-rate detection: 0, since the Vector transport detects while it connects (only the
-    // Samtec adapter, not in this build, needs the probe).
-    int32_t HALCheckConnection() override { return 0; }
+    // Bit-rate detection by tester-present probe on the Samtec adapter: the first of 666666,
+    // 500000, 250000 bit/s that the ECU acknowledges, or -7. 0 on the Vector adapter, whose
+    // transport detects while it connects.
+    int32_t HALCheckConnection() override;
 
   private:
     void Adopt(std::unique_ptr<CDeviceContainer> container);
+    void CreateSamtec(const EcuParameterBlock& configuration, const UdsInterfaceSettings& settings);
 
     UdsInterfaceSettings interface_;
     bool hardwareReady_ = false;
+    CDCSamtecUds* samtec_ = nullptr;  // the container when it is the Samtec one
 };
 
 }  // namespace diagbridge

@@ -66,6 +66,17 @@ XLstatus XlPort::Flush() {
     return kSuccess;
 }
 
+void XlPort::Reset() {
+    std::lock_guard lock(mutex_);
+    count_ = 0;
+    overrun_ = false;
+    active_ = false;
+    silent_ = false;
+    bitRate_ = 0;
+    standard_ = Filter{};
+    extended_ = Filter{};
+}
+
 XLstatus XlPort::Receive(XLevent& event) {
     std::lock_guard lock(mutex_);
     if (count_ == 0) return kErrQueueIsEmpty;

@@ -26,6 +26,9 @@ class XlPort {
     XLstatus SetOutput(int mode);
     XLstatus SetAcceptance(uint32_t code, uint32_t mask, uint32_t range);
     XLstatus Flush();
+    // Back to a freshly opened, inactive channel: empty queue, normal output, filters open,
+    // no bit rate (a source that hands one connection to successive channels).
+    void Reset();
     // Takes the oldest event; kErrQueueIsEmpty when there is none.
     XLstatus Receive(XLevent& event);
     // Sends one transmit-message event; kErrNotActive when inactive, kErrTxNotPossible silent.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "drivers/xl/CanFrame.h"
+#include "drivers/xl/HubProtocol.h"
 
 namespace diagbridge::sim {
 
@@ -58,7 +59,7 @@ void CanHub::Stop() {
         [[maybe_unused]] const ssize_t ignored = write(wake_[1], &byte, 1);
     }
     if (thread_.joinable()) thread_.join();
-    for (size_t i = 0; i < clientTotal_; ++i) close(clientFds_[i]);
+    for (size_t i = 0; i < clientTotal_; ++i) close(members_[i].fd);
     clientTotal_ = 0;
     clients_ = 0;
     for (int& end : wake_) {
@@ -76,7 +77,7 @@ void CanHub::Run() {
     for (;;) {
         fds[0] = {wake_[0], POLLIN, 0};
         fds[1] = {listener_, POLLIN, 0};
-        for (size_t i = 0; i < clientTotal_; ++i) fds[i + 2] = {clientFds_[i], POLLIN, 0};
+        for (size_t i = 0; i < clientTotal_; ++i) fds[i + 2] = {members_[i].fd, POLLIN, 0};
         const size_t watched = clientTotal_ + 2;
         if (poll(fds, watched, -1) < 0 && errno != EINTR) return;
         if ((fds[0].revents & POLLIN) != 0) return;
@@ -95,25 +96,51 @@ void CanHub::Accept() {
         close(client);
         return;
     }
-    clientFds_[clientTotal_++] = client;
+    members_[clientTotal_++] = Member{client, false, 0};
+    ++accepted_;
     clients_ = clientTotal_;
 }
 
 void CanHub::Forward(size_t from) {
     uint8_t packet[xl::kSocketCanFrameSize + 1];
-    const ssize_t size = recv(clientFds_[from], packet, sizeof(packet), 0);
+    const ssize_t size = recv(members_[from].fd, packet, sizeof(packet), 0);
     if (size < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (size <= 0) {
-        close(clientFds_[from]);
-        clientFds_[from] = clientFds_[--clientTotal_];
+        close(members_[from].fd);
+        members_[from] = members_[--clientTotal_];
         clients_ = clientTotal_;
+        return;
+    }
+    uint32_t bitRate = 0;
+    if (xl::hub::DecodeAnnouncement(packet, static_cast<size_t>(size), bitRate)) {
+        Announce(from, bitRate);
         return;
     }
     if (static_cast<size_t>(size) != xl::kSocketCanFrameSize) return;
     ++forwarded_;
+    const Member& sender = members_[from];
+    bool taken = false;
     for (size_t i = 0; i < clientTotal_; ++i) {
-        if (i != from) send(clientFds_[i], packet, xl::kSocketCanFrameSize, MSG_NOSIGNAL);
+        if (i == from || !Hears(members_[i], sender)) continue;
+        taken |= send(members_[i].fd, packet, xl::kSocketCanFrameSize, MSG_NOSIGNAL) ==
+                 static_cast<ssize_t>(xl::kSocketCanFrameSize);
     }
+    if (!sender.announced) return;
+    const uint8_t acknowledge = taken ? xl::hub::kAcknowledged : xl::hub::kNotAcknowledged;
+    send(sender.fd, &acknowledge, sizeof(acknowledge), MSG_NOSIGNAL);
+}
+
+void CanHub::Announce(size_t from, uint32_t bitRate) {
+    members_[from].announced = true;
+    members_[from].bitRate = bitRate;
+}
+
+// A member that never announced a rate hears everything and is heard at any rate; one that is
+// off the bus hears nothing.
+bool CanHub::Hears(const Member& listener, const Member& sender) {
+    if (!listener.announced) return true;
+    if (listener.bitRate == xl::hub::kOffBus) return false;
+    return !sender.announced || listener.bitRate == sender.bitRate;
 }
 
 }  // namespace diagbridge::sim

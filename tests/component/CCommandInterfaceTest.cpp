@@ -74,15 +74,15 @@ TEST_F(CommandInterfaceTest, CommunicationObjectCreation) {
         {"NOT_A_PROTOCOL", -3},     // unknown keyword
         {"fake", -3},               // keywords are case-sensitive
         {"FAKE|FAILCREATE=1", -7},  // create command failed: no id
-        {"UDS_ISO_14229", -7},      // stack not built into this registry row yet
-        {"FAKE", 2},                // rejected ones took no index
+        {"UDS_ISO_14229", 2},       // the default adapter: the Samtec SamDiaX substitute
+        {"FAKE", 3},                // rejected ones took no index
     };
     for (const Case& c : cases) {
         int32_t id = 99;
         EXPECT_EQ(component.DbrCreateCommunicationObject(c.parameter, &id), 0);
         EXPECT_EQ(id, c.result) << c.parameter;
     }
-    EXPECT_EQ(component.CommunicationObjectCount(), 3);
+    EXPECT_EQ(component.CommunicationObjectCount(), 4);
 }
 
 TEST_F(CommandInterfaceTest, TheTableHolds256CommunicationObjects) {

@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "can/CIsoTp.h"
 #include "drivers/xl/CanFrame.h"
+#include "drivers/xl/HubProtocol.h"
 #include "drivers/xl/XlSource.h"
 
 namespace diagbridge::xl {
@@ -23,6 +24,16 @@ bool WaitForClients(const sim::CanHub& hub, size_t count) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return hub.ClientCount() == count;
+}
+
+// Sends frame until a member takes it (bounded): a new member's announcement reaches the hub
+// some time after its connection.
+bool Acknowledged(CIsoTp& sender, const CCanObj& frame) {
+    for (int i = 0; i < 1000; ++i) {
+        if (sender.TransmitFrame(frame) == 1) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 int RawClient(const std::string& path) {
@@ -99,6 +110,61 @@ TEST(HubTest, RefusesAPathThatIsNoSocket) {
     EXPECT_FALSE(hub.Start(path, error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(ReadFile(path).size(), 1u);
+}
+
+// Members that announce a rate hear only frames at it, and a frame that no member takes at its
+// rate is refused to its sender; a member that announces nothing hears and takes every frame.
+TEST(HubTest, AnnouncedBitRatesSeparateMembersAndAcknowledgeFrames) {
+    TempDir dir;
+    const std::string path = dir.File("hub.sock");
+    sim::CanHub hub;
+    std::string error;
+    ASSERT_TRUE(hub.Start(path, error)) << error;
+    std::string failure;
+    CIsoTp fast(LoadXlSource("hub:" + path, failure));
+    CIsoTp slow(LoadXlSource("hub:" + path, failure));
+    ASSERT_EQ(fast.Open(500, 0x33, 0xF1, CIsoTp::kKeepAliveNone), 1);
+    ASSERT_EQ(slow.Open(250, 0xF1, 0x33, CIsoTp::kKeepAliveNone), 1);
+    ASSERT_TRUE(WaitForClients(hub, 2));
+    const uint8_t bytes[8] = {0x02, 0x3E, 0x00};
+    const CCanObj frame(fast.TransmitId(), 8, bytes);
+    EXPECT_EQ(fast.TransmitFrame(frame), 0);  // nobody at 500 kbit/s
+    CCanObj heard;
+    EXPECT_EQ(slow.ReceiveFrame(heard, CIsoTp::kAnyIdentifier, 50), 0);
+
+    CIsoTp peer(LoadXlSource("hub:" + path, failure));
+    ASSERT_EQ(peer.Open(500, 0xF1, 0x33, CIsoTp::kKeepAliveNone), 1);
+    ASSERT_TRUE(Acknowledged(fast, frame));
+    EXPECT_EQ(peer.ReceiveFrame(heard, fast.TransmitId(), 1000), 1);
+    EXPECT_EQ(slow.ReceiveFrame(heard, CIsoTp::kAnyIdentifier, 50), 0);
+    peer.Close();  // off the bus: it keeps its connection for the next open, and hears nothing
+    EXPECT_EQ(fast.TransmitFrame(frame), 0);
+
+    const int plain = RawClient(path);  // announces nothing
+    ASSERT_TRUE(Acknowledged(fast, frame));
+    uint8_t received[32];
+    EXPECT_EQ(recv(plain, received, sizeof(received), 0), 16);
+    close(plain);
+}
+
+// A channel that closes and opens again keeps its one hub connection.
+TEST(HubTest, ReopenedChannelKeepsItsConnection) {
+    TempDir dir;
+    const std::string path = dir.File("hub.sock");
+    sim::CanHub hub;
+    std::string error;
+    ASSERT_TRUE(hub.Start(path, error)) << error;
+    std::string failure;
+    CIsoTp tester(LoadXlSource("hub:" + path, failure));
+    ASSERT_EQ(tester.Open(500, 0x33, 0xF1, CIsoTp::kKeepAliveNone), 1);
+    ASSERT_TRUE(WaitForClients(hub, 1));
+    const size_t accepted = hub.AcceptedCount();
+    for (int i = 0; i < 20; ++i) {
+        tester.Close();
+        ASSERT_EQ(tester.Open(500, 0x33, 0xF1, CIsoTp::kKeepAliveNone), 1);
+    }
+    EXPECT_EQ(hub.AcceptedCount(), accepted);
+    EXPECT_EQ(hub.ClientCount(), 1u);
 }
 
 }  // namespace

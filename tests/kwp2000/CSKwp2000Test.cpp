@@ -5,6 +5,7 @@
 #include <map>
 
 #include "KwpStackSupport.h"
+#include "devices/SamDiaXControl.h"
 #include "kwp2000/CHKwp2000.h"
 #include "platform/Notifier.h"
 
@@ -45,16 +46,26 @@ TEST(Kwp2000Parameters, KeysAndParameterString) {
     EXPECT_FALSE(wrongKeyword.ParametersAccepted());
 }
 
-TEST(Kwp2000Create, NoAdapterFailsAndSamtecIsReported) {
-    std::vector<std::string> notes;
-    platform::ScopedNotifier notifier([&](const std::string& text) { notes.push_back(text); });
+TEST(Kwp2000Create, NoAdapterFails) {
+    EventRecorder events;
+    CSKwp2000 object(&events, "KWP2000|PROGRESS=1");
+    ServiceOrder order;
+    order.command = kCommandCreateHWObject;
+    EXPECT_EQ(object.ExecuteService(order), kResultFailure);
+    EXPECT_EQ(object.HardwareInterface(), nullptr);
+    object.StopWorker();
+}
+
+// Without the SamDiaX control the Samtec container stays, described as not available.
+TEST(Kwp2000Create, SamtecWithoutItsControlIsDescribed) {
+    samdiax::ScopedControlMaker noControl([] { return nullptr; });
     EventRecorder events;
     CSKwp2000 object(&events, "KWP2000|SAMTECUSB=1|PROGRESS=1");
     ServiceOrder order;
     order.command = kCommandCreateHWObject;
-    EXPECT_EQ(object.ExecuteService(order), kResultFailure);
-    EXPECT_EQ(notes, std::vector<std::string>{CHKwp2000::kSamtecError});
-    EXPECT_EQ(object.HardwareInterface(), nullptr);
+    EXPECT_EQ(object.ExecuteService(order), 0);
+    ASSERT_NE(object.HardwareInterface(), nullptr);
+    EXPECT_EQ(object.HardwareInterface()->DeviceList(), "|Samtec SamDiaX not available ");
     object.StopWorker();
 }
 

@@ -19,6 +19,10 @@ namespace diagbridge::cli {
 namespace {
 constexpr const char* kDemoBus = "virtual:diagbridge-demo";
 constexpr const char* kDemoModel = "T60.1";
+constexpr const char* kVectorCreate = "UDS_ISO_14229|VECTOR=1|BAUDRATE=500000|PROGRESS=1|STATUS=1";
+// The Samtec adapter is the UDS default; it runs at 666666 bit/s.
+constexpr const char* kSamtecCreate = "UDS_ISO_14229|PROGRESS=1|STATUS=1";
+constexpr uint32_t kSamtecBitRate = 666666;
 // The in-process bus carries frames without wire time: the ECU asks for flow control every
 // 32 frames so that its receive queue never overflows.
 constexpr uint8_t kDemoBlockSize = 32;
@@ -34,10 +38,11 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 }  // namespace
 
-const char* UdsDemoScript() {
+std::string UdsDemoScript(const std::string& create) {
     return R"(# A UDS session against a virtual T60.1 on an in-process CAN bus.
 DbrGetVersion
-DbrCreateCommunicationObject "UDS_ISO_14229|VECTOR=1|BAUDRATE=500000|PROGRESS=1|STATUS=1"
+DbrCreateCommunicationObject ")" +
+           create + R"("
 _DbrGetVersion 0
 DbrCreateEcuObject "T60.1" 0
 DbrGetConfiguration 1000
@@ -123,7 +128,8 @@ int RunScript(const std::string& text, bool json) {
     return shell.Run(script);
 }
 
-int RunUdsDemo(bool json) {
+// samtec: through the SamDiaX substitute on the same bus instead of the Vector path.
+int RunUdsDemo(bool json, bool samtec) {
     sim::UdsEcuProfile profile;
     std::string error;
     if (!sim::ProfileForModel(kDemoModel, profile, error)) {
@@ -131,13 +137,15 @@ int RunUdsDemo(bool json) {
         return kExitFailure;
     }
     profile.flow.blockSize = kDemoBlockSize;
+    if (samtec) profile.bitRate = kSamtecBitRate;
     sim::UdsVirtualEcu ecu(profile);
     if (!ecu.Start(kDemoBus, error)) {
         std::fprintf(stderr, "diagbridge demo: virtual UDS ECU: %s\n", error.c_str());
         return kExitFailure;
     }
     setenv("DIAGBRIDGE_XL", kDemoBus, 1);
-    const int failures = RunScript(UdsDemoScript(), json);
+    setenv("DIAGBRIDGE_SAMTEC_CAN", kDemoBus, 1);
+    const int failures = RunScript(UdsDemoScript(samtec ? kSamtecCreate : kVectorCreate), json);
     ecu.Stop();
     return failures == 0 ? kExitOk : kExitFailure;
 }
@@ -206,12 +214,14 @@ int RunDemo(const std::vector<std::string>& args) {
     }
     const bool all = protocol == "all";
     if (!all && protocol != "uds" && protocol != "kline" && protocol != "t40" &&
-        protocol != "kalidor") {
-        std::fprintf(stderr, "diagbridge demo: --protocol takes uds, kline, t40, kalidor or all\n");
+        protocol != "kalidor" && protocol != "samtec") {
+        std::fprintf(stderr,
+                     "diagbridge demo: --protocol takes uds, kline, t40, kalidor, samtec or all\n");
         return kExitUsage;
     }
+    if (protocol == "samtec") return RunUdsDemo(json, true);
     int result = kExitOk;
-    if ((all || protocol == "uds") && RunUdsDemo(json) != kExitOk) result = kExitFailure;
+    if ((all || protocol == "uds") && RunUdsDemo(json, false) != kExitOk) result = kExitFailure;
     if ((all || protocol == "kline") && RunKlineDemo(json) != kExitOk) result = kExitFailure;
     if ((all || protocol == "t40") && RunT40Demo(json) != kExitOk) result = kExitFailure;
     if ((all || protocol == "kalidor") && RunKalidorDemo(json) != kExitOk) result = kExitFailure;
