@@ -143,12 +143,15 @@ TEST_P(KwpEndToEndTest, UploadCarriesWhatTheControllerHolds) {
     EXPECT_EQ(upload.rfind("[KOBOLD]|", 0), 0u) << upload.substr(0, 200);
     EXPECT_NE(upload.find("TheObject=\"T60\"|"), std::string::npos);
 
-    // Memory: the area of the memory map the model asked for, every byte as the controller
-    // reads it.
+    // Memory: the T60's memory-upload area (0x400180, 0x7EE0 bytes) of the larger FRAM map
+    // the controller reports, every byte as the controller reads it.
     const Bytes map = TracedAnswer(session, "21 ");
     ASSERT_EQ(map.size(), 8u);
     const uint32_t start = (map[2] << 16) | (map[3] << 8) | map[4];
-    const uint32_t length = (map[5] << 16) | (map[6] << 8) | map[7];
+    const uint32_t mapLength = (map[5] << 16) | (map[6] << 8) | map[7];
+    const uint32_t length = 0x7EE0;
+    ASSERT_EQ(start, 0x400180u);
+    ASSERT_GT(mapLength, length);
     const auto memory = ParseHexLines(Section(upload, "[FRAM]"));
     ASSERT_TRUE(memory.has_value());
     ASSERT_EQ(memory->size(), length);
