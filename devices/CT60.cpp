@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -154,12 +155,10 @@ int32_t CT60::WakeUp() {
     return keyBytes ? 1 : 0;
 }
 
-CT60::FrameResult CT60::ReadFrame(uint32_t skip, Header& header, uint8_t* data, uint32_t capacity) {
-    std::array<uint8_t, kMaxFrameLength + kShortHeaderLength> start{};
-    if (skip > kMaxFrameLength) return FrameResult::kNoAnswer;
-    const uint32_t wanted = skip + kShortHeaderLength;
-    if (port_->Read(start.data(), wanted) != wanted) return FrameResult::kNoAnswer;
-    std::copy_n(start.data() + skip, kShortHeaderLength, header.bytes.data());
+CT60::FrameResult CT60::ReadFrame(Header& header, uint8_t* data, uint32_t capacity) {
+    if (port_->Read(header.bytes.data(), kShortHeaderLength) != kShortHeaderLength) {
+        return FrameResult::kNoAnswer;
+    }
     header.length = kShortHeaderLength;
     if ((header.bytes[0] & kFormatModeMask) != kFormatPhysical) return FrameResult::kNoAnswer;
     header.dataLength = header.bytes[0] & kFormatLengthMask;
@@ -184,16 +183,26 @@ bool CT60::AnswersExpectedService(const uint8_t* data, uint32_t length) const {
     return length >= 2 && data[0] == kNegativeResponse && data[1] == expectedService_;
 }
 
-CT60::FrameResult CT60::ReadAnswer(uint32_t skip, Header& header, uint8_t* data,
-                                   uint32_t capacity) {
+CT60::FrameResult CT60::ReadAnswer(Header& header, uint8_t* data, uint32_t capacity) {
     for (uint32_t frame = 0; frame <= kMaxStaleFrames; ++frame) {
-        const FrameResult result = ReadFrame(skip, header, data, capacity);
+        const FrameResult result = ReadFrame(header, data, capacity);
         if (result != FrameResult::kOk) return result;
+        // Anything else is a late answer to an abandoned request, never the answer to this one.
         if (AnswersExpectedService(data, header.dataLength)) return result;
-        // A late answer to an abandoned request: never the answer to this one.
-        skip = 0;
     }
     return FrameResult::kNoAnswer;
+}
+
+bool CT60::SkipEcho(const uint8_t* frame, uint32_t length) {
+    std::vector<uint8_t> window(length);
+    if (port_->Read(window.data(), length) != length) return false;
+    // Bytes of an abandoned exchange may come before the echo: slide on until it shows.
+    for (uint32_t extra = 0; extra < kMaxStaleFrames * kMaxFrameLength; ++extra) {
+        if (std::equal(window.begin(), window.end(), frame)) return true;
+        std::rotate(window.begin(), window.begin() + 1, window.end());
+        if (!port_->ReadByte(&window.back())) return false;
+    }
+    return false;
 }
 
 void CT60::AwaitQuietLine() {
@@ -214,7 +223,8 @@ CT60::FrameResult CT60::Exchange(const uint8_t* frame, uint32_t length, Header& 
     AwaitQuietLine();
     port_->Purge(CV24Comm::kPurgeRxClear);
     if (!port_->Write(frame, length)) return FrameResult::kNoAnswer;
-    return ReadAnswer(noEcho_ == 0 ? length : 0, header, data, capacity);
+    if (noEcho_ == 0 && !SkipEcho(frame, length)) return FrameResult::kNoAnswer;
+    return ReadAnswer(header, data, capacity);
 }
 
 void CT60::CountFailedAttempt() {
@@ -259,7 +269,7 @@ int32_t CT60::SendCommand(const uint8_t* data, uint32_t count, uint8_t* response
 int32_t CT60::ReceiveResponse(uint8_t* buffer, uint32_t capacity) {
     if (port_ == nullptr || buffer == nullptr) return 0;
     Header header;
-    return Settle(ReadAnswer(0, header, buffer, capacity), header);
+    return Settle(ReadAnswer(header, buffer, capacity), header);
 }
 
 int32_t CT60::TransferFrame(uint8_t* frame, uint32_t count, uint32_t capacity) {

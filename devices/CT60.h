@@ -105,11 +105,13 @@ class CT60 : public CD5Device {
     };
     enum class FrameResult { kOk, kNoAnswer, kBadChecksum };
 
-    // Skips skip echo bytes, reads one frame: its header into header, data and checksum
-    // into data (capacity bytes).
-    FrameResult ReadFrame(uint32_t skip, Header& header, uint8_t* data, uint32_t capacity);
+    // Reads one frame: its header into header, data and checksum into data (capacity bytes).
+    FrameResult ReadFrame(Header& header, uint8_t* data, uint32_t capacity);
     // Reads frames until one answers the expected service; the others are dropped.
-    FrameResult ReadAnswer(uint32_t skip, Header& header, uint8_t* data, uint32_t capacity);
+    FrameResult ReadAnswer(Header& header, uint8_t* data, uint32_t capacity);
+    // Reads up to the echo of the length bytes of frame on a wired line; false when it did
+    // not come.
+    bool SkipEcho(const uint8_t* frame, uint32_t length);
     bool AnswersExpectedService(const uint8_t* data, uint32_t length) const;
     // Holds the next request until the line was quiet for the inter-request time, dropping
     // what arrives meanwhile.

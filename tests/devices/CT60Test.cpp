@@ -155,6 +155,17 @@ TEST_F(CT60Test, LateAnswersToAnOlderRequestAreDropped) {
     }
 }
 
+// On a wired line the bytes of a late answer may come before the echo of the request.
+TEST_F(CT60Test, LateBytesBeforeTheEchoAreSkipped) {
+    Open(true);
+    const Bytes late = Response({0x7F, 0x21, 0x78});
+    line_.leading = Bytes(late.begin() + 2, late.end());  // the tail of a late answer
+    line_.Queue(Response({0x5A, 0x8C, 0x31}));
+    ASSERT_EQ(Send({0x1A, 0x8C}), 3);
+    EXPECT_EQ(Answer(3), (Bytes{0x5A, 0x8C, 0x31}));
+    EXPECT_EQ(device_.GetErrorCount(), 0);
+}
+
 // After a pending answer the next frame read must answer the same request.
 TEST_F(CT60Test, ReceiveResponseDropsAnswersToOtherRequests) {
     Open(false);
