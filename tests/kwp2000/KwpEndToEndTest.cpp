@@ -78,6 +78,22 @@ TEST_P(KwpEndToEndTest, ConnectFindsTheControllerAndChecksItsIdent) {
     EXPECT_EQ(session.CountStatus("Status: 3 CONNECTED"), 1u);
 }
 
+// A controller that does not hear requests coming earlier than its P3min after an answer
+// (50 ms here): the tester keeps the standard 55 ms, so every request is heard.
+TEST(KwpEndToEndTimingTest, ControllerThatIgnoresEarlyRequestsIsServed) {
+    KwpSessionOptions options;
+    options.minRequestGapMs = 50;
+    KwpSession session(options);
+    ASSERT_EQ(session.Connect(), 0);
+    int32_t result = 1;
+    Bytes own;
+    ASSERT_TRUE(session.ecu->Responder().Respond({0x1A, 0x8C}, own));
+    EXPECT_EQ(session.Request("1A 8C", result), HexText(own));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(session.Access(kMakerOem, kDevelopmentMode, 10400, false), 0);
+    EXPECT_EQ(session.ecu->Line().EarlyRequests(), 0u);
+}
+
 TEST_P(KwpEndToEndTest, DiagnosticAccessSwitchesSessionUnlocksAndSetsTiming) {
     ASSERT_EQ(session.Connect(), 0);
     EXPECT_EQ(session.Access(kMakerOem, kDevelopmentMode, kSwitchedBaud, true), 0);
