@@ -67,6 +67,9 @@ class CD5Device {
     virtual int32_t WakeUp();
     virtual void StopCommunication();
     virtual int32_t EnterFlashMode(const std::string& hardwareType);
+    // Least time (ms) between the end of an answer and the next request; lines without such
+    // a rule ignore it.
+    virtual void SetInterRequestTime(uint32_t /*ms*/) {}
 
     // Tester (source) and ECU (target) address are set together.
     void SetAddresses(uint8_t testerAddress, uint8_t ecuAddress);

@@ -19,6 +19,11 @@ constexpr const char* kTesterPresentAnswer = "7E";
 constexpr const char* kStopRequest = "82";
 constexpr int32_t kNoAnswer = -1;
 constexpr int32_t kBadRequest = -3;
+
+// P3min in force for a configured value; 0 or less stands for standard timing.
+uint32_t InterRequestMs(int32_t p3min) {
+    return p3min > 0 ? static_cast<uint32_t>(p3min) : CT60::kStandardP3MinMs;
+}
 }  // namespace
 
 CDCOrlanComKwp2000::CDCOrlanComKwp2000(const EcuParameterBlock& configuration,
@@ -87,6 +92,12 @@ int32_t CDCOrlanComKwp2000::DevSetBaudRate(int32_t baud) {
     return 0;
 }
 
+int32_t CDCOrlanComKwp2000::DevSetTiming(int32_t /*p2min*/, int32_t /*p2max*/, int32_t p3min,
+                                         int32_t /*p3max*/, int32_t /*p4min*/) {
+    if (device_) device_->SetInterRequestTime(InterRequestMs(p3min));
+    return 0;
+}
+
 int32_t CDCOrlanComKwp2000::DevConnect() {
     if (!device_) return kNoAnswer;
     if (connected_ == 1 && device_->IsPortOpen()) return 0;
@@ -99,6 +110,7 @@ int32_t CDCOrlanComKwp2000::DevConnect() {
         OpenDevice();
         if (device_->Connect() != 1) return kNoAnswer;
     }
+    device_->SetInterRequestTime(InterRequestMs(configuration_.kwp.p3Min));
     connected_ = 1;
     return 1;
 }

@@ -48,8 +48,13 @@ class CDCOrlanComKwp2000 : public CDeviceContainer {
     int32_t DevOpen() override;
     int32_t DevClose() override;
     int32_t DevSetBaudRate(int32_t baud) override;
+    // Puts the timing in force on the line: p3min (ms) between an answer and the next
+    // request, the standard 55 ms when p3min <= 0. The other values need nothing here. 0.
+    int32_t DevSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                         int32_t p4min) override;
     // 0 already connected, 1 woke the ECU now, -1 no answer. A port that fails to wake the ECU
-    // is opened afresh before the second attempt, so a replugged adapter works again.
+    // is opened afresh before the second attempt, so a replugged adapter works again. A new
+    // wake-up puts the configured (model) timing in force again.
     int32_t DevConnect() override;
     // Sends 82 (StopCommunication), answer ignored; 0.
     int32_t DevDisconnect() override;

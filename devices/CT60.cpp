@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -150,15 +151,14 @@ int32_t CT60::WakeUp() {
     }
     const bool keyBytes = answer[start + kKeyByteOffset] == kKeyByte1 &&
                           answer[start + kKeyByteOffset + 1] == kKeyByte2;
+    lastAnswerTick_ = clock.TickMs();
     return keyBytes ? 1 : 0;
 }
 
-CT60::FrameResult CT60::ReadFrame(uint32_t skip, Header& header, uint8_t* data, uint32_t capacity) {
-    std::array<uint8_t, kMaxFrameLength + kShortHeaderLength> start{};
-    if (skip > kMaxFrameLength) return FrameResult::kNoAnswer;
-    const uint32_t wanted = skip + kShortHeaderLength;
-    if (port_->Read(start.data(), wanted) != wanted) return FrameResult::kNoAnswer;
-    std::copy_n(start.data() + skip, kShortHeaderLength, header.bytes.data());
+CT60::FrameResult CT60::ReadFrame(Header& header, uint8_t* data, uint32_t capacity) {
+    if (port_->Read(header.bytes.data(), kShortHeaderLength) != kShortHeaderLength) {
+        return FrameResult::kNoAnswer;
+    }
     header.length = kShortHeaderLength;
     if ((header.bytes[0] & kFormatModeMask) != kFormatPhysical) return FrameResult::kNoAnswer;
     header.dataLength = header.bytes[0] & kFormatLengthMask;
@@ -170,16 +170,61 @@ CT60::FrameResult CT60::ReadFrame(uint32_t skip, Header& header, uint8_t* data, 
     const uint32_t rest = header.dataLength + 1;
     if (header.dataLength == 0 || rest > capacity) return FrameResult::kNoAnswer;
     if (port_->Read(data, rest) != rest) return FrameResult::kNoAnswer;
+    lastAnswerTick_ = platform::Clock().TickMs();
     const auto sum = static_cast<uint8_t>(Checksum(header.bytes.data(), header.length) +
                                           Checksum(data, header.dataLength));
     return sum == data[header.dataLength] ? FrameResult::kOk : FrameResult::kBadChecksum;
 }
 
+bool CT60::AnswersExpectedService(const uint8_t* data, uint32_t length) const {
+    if (length >= 1 && data[0] == static_cast<uint8_t>(expectedService_ + kPositiveOffset)) {
+        return true;
+    }
+    return length >= 2 && data[0] == kNegativeResponse && data[1] == expectedService_;
+}
+
+CT60::FrameResult CT60::ReadAnswer(Header& header, uint8_t* data, uint32_t capacity) {
+    for (uint32_t frame = 0; frame <= kMaxStaleFrames; ++frame) {
+        const FrameResult result = ReadFrame(header, data, capacity);
+        if (result != FrameResult::kOk) return result;
+        // Anything else is a late answer to an abandoned request, never the answer to this one.
+        if (AnswersExpectedService(data, header.dataLength)) return result;
+    }
+    return FrameResult::kNoAnswer;
+}
+
+bool CT60::SkipEcho(const uint8_t* frame, uint32_t length) {
+    std::vector<uint8_t> window(length);
+    if (port_->Read(window.data(), length) != length) return false;
+    // Bytes of an abandoned exchange may come before the echo: slide on until it shows.
+    for (uint32_t extra = 0; extra < kMaxStaleFrames * kMaxFrameLength; ++extra) {
+        if (std::equal(window.begin(), window.end(), frame)) return true;
+        std::rotate(window.begin(), window.begin() + 1, window.end());
+        if (!port_->ReadByte(&window.back())) return false;
+    }
+    return false;
+}
+
+void CT60::AwaitQuietLine() {
+    platform::IClock& clock = platform::Clock();
+    const uint32_t start = clock.TickMs();
+    for (;;) {
+        const uint32_t quiet = platform::ElapsedMs(lastAnswerTick_, clock.TickMs());
+        if (quiet < interRequestMs_) clock.SleepMs(interRequestMs_ - quiet, nullptr);
+        if (port_->GetQueueCount(kReceiveQueue) == 0) return;
+        port_->Purge(CV24Comm::kPurgeRxClear);
+        lastAnswerTick_ = clock.TickMs();
+        if (platform::ElapsedMs(start, lastAnswerTick_) >= kMaxQuietWaitMs) return;
+    }
+}
+
 CT60::FrameResult CT60::Exchange(const uint8_t* frame, uint32_t length, Header& header,
                                  uint8_t* data, uint32_t capacity) {
+    AwaitQuietLine();
     port_->Purge(CV24Comm::kPurgeRxClear);
     if (!port_->Write(frame, length)) return FrameResult::kNoAnswer;
-    return ReadFrame(noEcho_ == 0 ? length : 0, header, data, capacity);
+    if (noEcho_ == 0 && !SkipEcho(frame, length)) return FrameResult::kNoAnswer;
+    return ReadAnswer(header, data, capacity);
 }
 
 void CT60::CountFailedAttempt() {
@@ -211,6 +256,7 @@ int32_t CT60::SendCommand(const uint8_t* data, uint32_t count, uint8_t* response
     const uint32_t length =
         BuildFrame(ecuAddress_, testerAddress_, data, count, frame.data(), frame.size());
     if (length == 0) return 0;
+    expectedService_ = data[0];
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         Header header;
         const FrameResult result = Exchange(frame.data(), length, header, response, capacity);
@@ -223,11 +269,15 @@ int32_t CT60::SendCommand(const uint8_t* data, uint32_t count, uint8_t* response
 int32_t CT60::ReceiveResponse(uint8_t* buffer, uint32_t capacity) {
     if (port_ == nullptr || buffer == nullptr) return 0;
     Header header;
-    return Settle(ReadFrame(0, header, buffer, capacity), header);
+    return Settle(ReadAnswer(header, buffer, capacity), header);
 }
 
 int32_t CT60::TransferFrame(uint8_t* frame, uint32_t count, uint32_t capacity) {
     if (port_ == nullptr || frame == nullptr || count == 0 || count > kMaxFrameLength) return 0;
+    const uint32_t headerLength =
+        (frame[0] & kFormatLengthMask) == 0 ? kLongHeaderLength : kShortHeaderLength;
+    if (count <= headerLength + 1) return 0;
+    expectedService_ = frame[headerLength];
     std::array<uint8_t, kMaxDataLength + 1> data{};
     Header header;
     const int32_t dataLength =

@@ -33,6 +33,15 @@ class CT60 : public CD5Device {
     static constexpr uint32_t kMaxFrameLength = 4 + kMaxDataLength + 1;
     static constexpr char kSkyLinkIdentCommand[] = "#SKYIDENT";  // nine ASCII characters
     static constexpr int32_t kSkyLinkProbeTimeoutMs = 1000;
+    static constexpr uint8_t kPositiveOffset = 0x40;
+    static constexpr uint8_t kNegativeResponse = 0x7F;
+    // P3min of ISO 14230-2 standard timing: the least pause between the end of an answer and
+    // the next request.
+    static constexpr uint32_t kStandardP3MinMs = 55;
+    // Bytes that keep arriving before a request stop delaying it after this long.
+    static constexpr uint32_t kMaxQuietWaitMs = 2000;
+    // Answers to older requests read and dropped while waiting for the answer of this one.
+    static constexpr uint32_t kMaxStaleFrames = 64;
 
     // Low 8 bits of the sum of count bytes.
     static uint8_t Checksum(const uint8_t* bytes, size_t count);
@@ -58,13 +67,17 @@ class CT60 : public CD5Device {
     // Fast initialisation and StartCommunication; 1 when the key bytes 6B 8F came back.
     int32_t WakeUp() override;
     // One exchange of count (1..255) request data bytes, tried twice when no valid answer
-    // comes. response receives the data (service identifier first) and the checksum, so
-    // it needs the data count + 1 bytes. Returns the data count; 0 with LastError 2 (no
-    // answer after two attempts, each counted in ErrorCount) or 6 (wrong checksum, not
-    // retried).
+    // comes. The request goes out only after the line was quiet for the inter-request time
+    // since the last answer; bytes arriving meanwhile belong to an abandoned exchange and are
+    // dropped. Only an answer to this request counts (its service id + 0x40, or 7F and its
+    // service id); other frames are read and dropped. response receives the data (service
+    // identifier first) and the checksum, so it needs the data count + 1 bytes. Returns the
+    // data count; 0 with LastError 2 (no answer after two attempts, each counted in
+    // ErrorCount) or 6 (wrong checksum, not retried).
     int32_t SendCommand(const uint8_t* data, uint32_t count, uint8_t* response,
                         uint32_t capacity) override;
-    // Reads one more response frame without sending; as SendCommand for the result.
+    // Reads one more response frame to the last request without sending (frames answering
+    // other requests are dropped); as SendCommand for the result.
     int32_t ReceiveResponse(uint8_t* buffer, uint32_t capacity) override;
     // Writes the complete frame (count bytes) unchanged and reads the answer frame, header
     // and checksum included, into the same buffer; returns its length, 0 on failure.
@@ -75,6 +88,10 @@ class CT60 : public CD5Device {
     // Port: %d", or "SkyLink not available". Probes through a port object of its own
     // unless this device has that SkyLink port open.
     std::string DescribePort(int32_t port, int32_t baud, int32_t isSkyLink) override;
+
+    // P3min in ms (0: none); kStandardP3MinMs until set.
+    void SetInterRequestTime(uint32_t ms) override { interRequestMs_ = ms; }
+    uint32_t InterRequestTime() const { return interRequestMs_; }
 
     int32_t IsConnected() const { return connected_; }
     int32_t PortNumber() const { return portNumber_; }
@@ -88,9 +105,17 @@ class CT60 : public CD5Device {
     };
     enum class FrameResult { kOk, kNoAnswer, kBadChecksum };
 
-    // Skips skip echo bytes, reads one frame: its header into header, data and checksum
-    // into data (capacity bytes).
-    FrameResult ReadFrame(uint32_t skip, Header& header, uint8_t* data, uint32_t capacity);
+    // Reads one frame: its header into header, data and checksum into data (capacity bytes).
+    FrameResult ReadFrame(Header& header, uint8_t* data, uint32_t capacity);
+    // Reads frames until one answers the expected service; the others are dropped.
+    FrameResult ReadAnswer(Header& header, uint8_t* data, uint32_t capacity);
+    // Reads up to the echo of the length bytes of frame on a wired line; false when it did
+    // not come.
+    bool SkipEcho(const uint8_t* frame, uint32_t length);
+    bool AnswersExpectedService(const uint8_t* data, uint32_t length) const;
+    // Holds the next request until the line was quiet for the inter-request time, dropping
+    // what arrives meanwhile.
+    void AwaitQuietLine();
     // One write of frame and read of the answer; the echo skipped on a wired line.
     FrameResult Exchange(const uint8_t* frame, uint32_t length, Header& header, uint8_t* data,
                          uint32_t capacity);
@@ -101,6 +126,9 @@ class CT60 : public CD5Device {
     int32_t portNumber_;
     int32_t reserved_;
     int32_t connected_ = 0;
+    uint8_t expectedService_ = 0;
+    uint32_t interRequestMs_ = kStandardP3MinMs;
+    uint32_t lastAnswerTick_ = 0;
 };
 
 }  // namespace diagbridge

@@ -1,5 +1,6 @@
 #include "ecu/CEcuLuma.h"
 
+#include <algorithm>
 #include <array>
 
 #include "ecu/KwpKeyRoutines.h"
@@ -53,11 +54,17 @@ const std::vector<KwpIdentName> kManIdentNames = {
     {0x4099, "Kodierdatum"},     {0x6097, "Retardertyp"},       {0x608E, "KundeProjekt"},
     {0x6091, "SachnummerKunde"}, {0x6090, "Fahrgestellnummer"}, {0x609C, "Motornummer"}};
 
+// The value read under option; null when it was not read or refused.
 const KwpIdentValue* FindValue(const std::vector<KwpIdentValue>& values, uint8_t option) {
     for (const KwpIdentValue& value : values) {
-        if (value.option == option) return &value;
+        if (value.option == option && value.valid) return &value;
     }
     return nullptr;
+}
+
+bool AnyValueRead(const std::vector<KwpIdentValue>& values) {
+    return std::any_of(values.begin(), values.end(),
+                       [](const KwpIdentValue& value) { return value.valid; });
 }
 
 }  // namespace
@@ -158,7 +165,7 @@ std::string CEcuLumaXX::BuildDataBlockSection() {
 }
 
 std::string CEcuLumaXX::BuildIdentSection() {
-    if (upload_.ident.empty()) return {};
+    if (!AnyValueRead(upload_.ident)) return {};
     std::string text = std::string(layout_.identHeading) + "|";
     for (const KwpIdentName& name : identNames_) {
         const KwpIdentValue* value = FindValue(upload_.ident, static_cast<uint8_t>(name.word));

@@ -11,6 +11,8 @@ namespace {
 
 constexpr uint8_t kEcuAddress = 0xEF;
 constexpr uint8_t kTesterAddress = 0xFA;
+// A missing part of ECU_TESTER takes the addresses of the KWP2000 models, as for the T6x.
+constexpr uint8_t kMissingEcuPart = 0x18;
 constexpr uint8_t kKeepTester = 0x00;  // below 0xF0: the access keeps the current tester
 constexpr int32_t kMakerOem = 0;
 constexpr uint8_t kMakerSeed = 0xFD;  // security-access sub-functions
@@ -28,7 +30,8 @@ constexpr std::size_t kDateDigits = 8;
 constexpr const char* kEmptyDate = "0000-00-00";
 
 constexpr CEcuKwp2000::Layout kR6xLayout = {
-    "[FRAM]", "[IdentMem]", "[EventMem]", "[SID]", "A", false, false, kEcuAddress, kTesterAddress};
+    "[FRAM]", "[IdentMem]", "[EventMem]",    "[SID]",       "A",
+    false,    false,        kMissingEcuPart, kTesterAddress};
 
 bool IsDateOption(uint8_t option) {
     for (uint8_t date : kDateOptions) {

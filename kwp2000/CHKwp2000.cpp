@@ -69,6 +69,14 @@ void CHKwp2000::Build(const KwpInterfaceSettings& settings, const ContainerFacto
     currentContainer_ = 0;
 }
 
+void CHKwp2000::SetConfiguration(const EcuParameterBlock& configuration) {
+    configuration_ = configuration;
+    for (const int32_t slot : {kSamtecSlot, kRs232Slot, kSkyLinkSlot}) {
+        if (CDeviceContainer* container = Container(slot))
+            container->SetConfiguration(configuration);
+    }
+}
+
 int32_t CHKwp2000::HALSetBaudRate(int32_t baud) {
     CDeviceContainer* container = CurrentContainer();
     if (container == nullptr) return kNoContainer;

@@ -34,11 +34,10 @@ class CHKwp2000 : public CHardwareInterface {
     CHKwp2000(const EcuParameterBlock& configuration, const KwpInterfaceSettings& settings,
               const ContainerFactory& makeContainer);
 
-    // The parameter block the search works on (found flags, ident texts, addresses).
+    // The parameter block the search works on (found flags, ident texts, addresses); the
+    // containers take it too (the model's line timing).
     const EcuParameterBlock& Configuration() const { return configuration_; }
-    void SetConfiguration(const EcuParameterBlock& configuration) {
-        configuration_ = configuration;
-    }
+    void SetConfiguration(const EcuParameterBlock& configuration);
     int32_t CurrentIndex() const { return currentContainer_; }
 
     int32_t HALSetBaudRate(int32_t baud) override;

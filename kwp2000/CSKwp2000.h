@@ -36,6 +36,8 @@ class CSKwp2000 : public CSoftwareInterface {
     static constexpr int32_t kTransferExitFailed = kResultTransferExitFailed;
     static constexpr int32_t kDateReadFailed = -57;
     static constexpr int32_t kDateWriteFailed = -58;
+    // The ECU reported the upgrade failed, or never reported it done.
+    static constexpr int32_t kUpgradeFailed = -59;
     static constexpr int32_t kNegativeResponse = kResultNegativeResponse;
     static constexpr int32_t kUnexpectedResponse = -101;
     static constexpr int32_t kKeyRefused = -102;       // NRC 35 or 36
@@ -113,9 +115,11 @@ class CSKwp2000 : public CSoftwareInterface {
     int32_t ParseRecords(const std::string& hexText);
     int32_t SendRecords();
     int32_t StampProgrammingDate();
-    void WaitUpgradeStatus(int32_t type);
-    void WaitLoaderRestart();
-    void PollUpgradeStatus();
+    // The outcome of the upgrade: 0 done (or not watched), -59 failed or never done, -1 no
+    // answer, -7 no hardware, -5 stopped by the time-out.
+    int32_t WaitUpgradeStatus(int32_t type);
+    int32_t WaitLoaderRestart();
+    int32_t PollUpgradeStatus();
     void Reconnect();
 
     KwpInterfaceSettings interface_;

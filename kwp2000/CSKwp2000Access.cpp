@@ -65,7 +65,6 @@ int32_t CSKwp2000::ServiceSetDiagnosticAccess(ServiceOrder order) {
     if (order.predefinedSession != kExplicitAccess) return kResultNotPermitted;
     RaiseProgress(0, 0, "ServiceSetDiagnosticAccess: Start");
     if (HardwareInterface() == nullptr || AttachedEcu() == nullptr) return kResultFailure;
-    if (order.baudrate <= 0) return kResultBadParameter;
     const KwpParameterBlock& kwp = parameters_.kwp;
     if (order.specialTiming) {
         RaiseProgress(0, 10, "ServiceSetDiagnosticAccess: ReInit Device KWP2000 Timing");
@@ -122,7 +121,8 @@ int32_t CSKwp2000::SetDiagnosticSession(uint8_t mode, int32_t baudrate) {
     }
     std::string response;
     const int32_t result = DataTransfer(request, response, true, true);
-    if (result == kResultOk) HardwareInterface()->HALSetBaudRate(baudrate);
+    // No line speed of 0 or less exists: the line keeps its speed then.
+    if (result == kResultOk && baudrate > 0) HardwareInterface()->HALSetBaudRate(baudrate);
     return result;
 }
 
@@ -175,20 +175,34 @@ int32_t CSKwp2000::AccessTimingParameters() {
                                                                       : std::min(wishes[p], limit);
         codes[p] = tables.Encode(parameter, clamped);
     }
-    result = DataTransfer(FormatText("%02X %02X %02X %02X %02X %02X %02X", 0x83, 0x03, codes[0],
-                                     codes[1], codes[2], codes[3], codes[4]),
-                          response, true, true);
+    const std::string timing =
+        FormatText("%02X %02X %02X %02X %02X", codes[0], codes[1], codes[2], codes[3], codes[4]);
+    result =
+        DataTransfer(FormatText("%02X %02X %s", 0x83, 0x03, timing.c_str()), response, true, true);
     if (result < 0) return result;
     result = DataTransfer("83 02", response, true, true);
     if (result < 0) return result;
     const std::vector<uint8_t> current = KwpBytes(response);
     if (current.size() >= kTimingAnswerLength &&
         std::equal(codes.begin(), codes.end(), current.begin() + kTimingCodeOffset)) {
+        HardwareInterface()->HALSetTiming(
+            static_cast<int32_t>(tables.Ms(KwpTimingTables::kP2Min, codes[0])),
+            static_cast<int32_t>(tables.Ms(KwpTimingTables::kP2Max, codes[1])),
+            static_cast<int32_t>(tables.Ms(KwpTimingTables::kP3Min, codes[2])),
+            static_cast<int32_t>(tables.Ms(KwpTimingTables::kP3Max, codes[3])),
+            static_cast<int32_t>(tables.Ms(KwpTimingTables::kP4Min, codes[4])));
         return kResultOk;
     }
-    // The ECU did not take the timing: back to its defaults, and say so.
+    // The ECU did not take the timing: back to its defaults; the session stays open.
+    RaiseProgress(0, 80,
+                  FormatText("ServiceSetDiagnosticAccess: Special Timing rejected: set [%s], "
+                             "read back [%s]",
+                             timing.c_str(), response.c_str()));
     result = DataTransfer("83 01", response, true, true);
-    return result < 0 ? result : kUnexpectedResponse;
+    if (result == kResultOk) {
+        HardwareInterface()->HALSetTiming(kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min);
+    }
+    return result;
 }
 
 }  // namespace diagbridge

@@ -122,9 +122,11 @@ int32_t CSKwp2000::ServiceDownload(ServiceOrder order) {
     RaiseProgress(0, 90,
                   FormatText("ServiceDownload: data transfer finished: %3.3f min",
                              platform::ElapsedMs(started, clock.TickMs()) / 60000.0));
-    WaitUpgradeStatus(type);
+    result = WaitUpgradeStatus(type);
+    // A download stopped by its time-out has not finished.
+    if (result == kResultTimeout) return result;
     RaiseProgress(0, 100, "ServiceDownload: finished");
-    return kResultOk;
+    return result;
 }
 
 int32_t CSKwp2000::DetermineType(const ServiceOrder& order, int32_t& type, uint32_t& start) {
@@ -274,17 +276,17 @@ void CSKwp2000::Reconnect() {
     HardwareInterface()->HALConnect();
 }
 
-void CSKwp2000::WaitUpgradeStatus(int32_t type) {
+int32_t CSKwp2000::WaitUpgradeStatus(int32_t type) {
     RaiseProgress(1, 0, "Upgrade status: Start");
     if (HardwareInterface() == nullptr) {
         RaiseProgress(1, 100, "Upgrade status failed");
-        return;
+        return kResultFailure;
     }
     if (type == kLoader) return WaitLoaderRestart();
-    if (parameters_.kwp.upgradeStatusSupported) PollUpgradeStatus();
+    return parameters_.kwp.upgradeStatusSupported ? PollUpgradeStatus() : kResultOk;
 }
 
-void CSKwp2000::WaitLoaderRestart() {
+int32_t CSKwp2000::WaitLoaderRestart() {
     platform::IClock& clock = platform::Clock();
     std::string response;
     auto answers = [&] {
@@ -292,46 +294,48 @@ void CSKwp2000::WaitLoaderRestart() {
         const int32_t result = DataTransfer("3E", response, true, true);
         return result == kResultOk && platform::ElapsedMs(sent, clock.TickMs()) <= kSlowAnswerMs;
     };
-    bool ok = PauseMs(kRestartPauseMs);
-    if (ok) {
-        Reconnect();
-        RaiseProgress(1, 10, "Upgrade status Restart ECU Please wait a little..");
-        for (uint32_t step = 0; ok && step < kLoaderRestartSteps; ++step) {
-            ok = PauseMs(kLoaderRestartStepMs);
-        }
+    if (!PauseMs(kRestartPauseMs)) return kResultTimeout;
+    Reconnect();
+    RaiseProgress(1, 10, "Upgrade status Restart ECU Please wait a little..");
+    for (uint32_t step = 0; step < kLoaderRestartSteps; ++step) {
+        if (!PauseMs(kLoaderRestartStepMs)) return kResultTimeout;
     }
-    if (ok) {
+    Reconnect();
+    bool ok = answers();
+    if (!ok) {
+        if (!PauseMs(kRestartPauseMs)) return kResultTimeout;
         Reconnect();
         ok = answers();
-        if (!ok && PauseMs(kRestartPauseMs)) {
-            Reconnect();
-            ok = answers();
-        }
     }
+    if (IsCancelled()) return kResultTimeout;
     RaiseProgress(1, 100, ok ? "Upgrade status OK" : "Upgrade status failed");
+    return ok ? kResultOk : kResultCommunication;
 }
 
-void CSKwp2000::PollUpgradeStatus() {
+int32_t CSKwp2000::PollUpgradeStatus() {
     platform::IClock& clock = platform::Clock();
     RaiseProgress(1, 5, "Upgrade status wait");
-    if (!PauseMs(kRestartPauseMs)) return;
+    if (!PauseMs(kRestartPauseMs)) return kResultTimeout;
     RaiseProgress(1, 10, "Upgrade status started");
     const uint32_t started = clock.TickMs();
     int32_t failures = 0;
     int32_t percent = 0;
+    bool answered = false;
     std::string response;
     while (platform::ElapsedMs(started, clock.TickMs()) < kUpgradeStatusTotalMs) {
-        if (!PauseMs(kPollPauseMs)) return;
+        if (!PauseMs(kPollPauseMs)) return kResultTimeout;
         const uint32_t sent = clock.TickMs();
         const int32_t result = DataTransfer("21 03", response, true, true);
+        if (result == kResultTimeout) return result;
         const std::vector<uint8_t> answer = KwpBytes(response);
         if (result != kResultOk || answer.size() < kStatusAnswerLength ||
             platform::ElapsedMs(sent, clock.TickMs()) > kSlowAnswerMs) {
             if (++failures > kMaxPollFailures) break;
-            if (!PauseMs(kRestartPauseMs)) return;
+            if (!PauseMs(kRestartPauseMs)) return kResultTimeout;
             Reconnect();
             continue;
         }
+        answered = true;
         const uint8_t state = answer[2];
         if (answer[3] <= kMaxPercent) percent = answer[3];
         const auto shown = static_cast<int16_t>(percent);
@@ -343,16 +347,18 @@ void CSKwp2000::PollUpgradeStatus() {
         } else if (state == kOk) {
             while (platform::ElapsedMs(started, clock.TickMs()) < kFinishWaitMs) {
                 RaiseProgress(1, shown, "Upgrade status Please wait a little..");
-                if (!PauseMs(kFinishStepMs)) return;
+                if (!PauseMs(kFinishStepMs)) return kResultTimeout;
             }
             RaiseProgress(1, 100, FormatText("Upgrade status: Ok %d %%", percent));
-            return;
+            return kResultOk;
         } else if (state == kFailed) {
             RaiseProgress(1, 100, FormatText("Upgrade status: failed %d %%", percent));
-            return;
+            return kUpgradeFailed;
         }
     }
     RaiseProgress(1, 100, "Upgrade status failed");
+    // Silent: the line failed; answering but never done: the upgrade did not complete.
+    return answered ? kUpgradeFailed : kResultCommunication;
 }
 
 }  // namespace diagbridge

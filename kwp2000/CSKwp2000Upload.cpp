@@ -53,6 +53,24 @@ std::string NumberText(const std::vector<uint8_t>& answer) {
     for (std::size_t i = kDataOffset; i < end; ++i) value = (value << 8) | answer[i];
     return FormatText("%u", value);
 }
+
+// The part of the ECU's memory map that lies in the model's memory-upload area; the whole
+// map when the model names no area.
+std::vector<KwpMemoryArea> UploadAreas(const KwpParameterBlock& kwp,
+                                       const std::vector<KwpMemoryArea>& map) {
+    if (kwp.uploadLength == 0) return map;
+    const uint64_t first = kwp.uploadStart;
+    const uint64_t end = first + kwp.uploadLength;
+    std::vector<KwpMemoryArea> areas;
+    for (const KwpMemoryArea& area : map) {
+        const uint64_t from = std::max<uint64_t>(area.start, first);
+        const uint64_t to = std::min<uint64_t>(uint64_t{area.start} + area.length, end);
+        if (from < to) {
+            areas.push_back({static_cast<uint32_t>(from), static_cast<uint32_t>(to - from)});
+        }
+    }
+    return areas;
+}
 }  // namespace
 
 // ---------------------------------------------------------------- identification
@@ -217,11 +235,14 @@ int32_t CSKwp2000::UploadMemory(CEcuKwp2000& ecu) {
         DataTransfer(FormatText("%02X %02X", 0x21, kwp.memoryMapIdentifier), response, true, true);
     if (result < 0) return result;
     if (upload.SetMemoryMap(response) < 0) return kUnexpectedResponse;
+    const std::vector<KwpMemoryArea> areas = UploadAreas(kwp, upload.memoryMap);
+    // The controller holds none of the memory the model reads.
+    if (areas.empty() && !upload.memoryMap.empty()) return kUnexpectedResponse;
     uint64_t total = 0;
-    for (const KwpMemoryArea& area : upload.memoryMap) total += area.length;
+    for (const KwpMemoryArea& area : areas) total += area.length;
     uint64_t read = 0;
     int32_t lastPercent = -1;
-    for (const KwpMemoryArea& area : upload.memoryMap) {
+    for (const KwpMemoryArea& area : areas) {
         uint32_t address = area.start;
         uint32_t left = area.length;
         while (left > 0) {
@@ -267,11 +288,12 @@ int32_t CSKwp2000::ReadIdentValue(const std::string& request, uint8_t option,
 
 int32_t CSKwp2000::UploadIdent(CEcuKwp2000& ecu) {
     KwpUploadValues& upload = ecu.KwpUpload();
-    // A model with its own identification table reads it by local identifier.
+    // A model with its own identification table reads each entry with ReadEcuIdentification,
+    // the low byte of the entry's word being the option.
     for (const KwpIdentName& name : ecu.IdentNames()) {
-        const auto identifier = static_cast<uint8_t>(name.word & 0xFF);
+        const auto option = static_cast<uint8_t>(name.word & 0xFF);
         const int32_t result =
-            ReadIdentValue(FormatText("%02X %02X", 0x21, identifier), identifier, upload);
+            ReadIdentValue(FormatText("%02X %02X", 0x1A, option), option, upload);
         if (result < 0) return result;
     }
     if (!ecu.IdentNames().empty()) return kResultOk;

@@ -8,6 +8,8 @@ KlineLineOptions LineOptions(const KwpEcuModel& model, const KlineDemoOptions& o
     line.wired = options.wired;
     line.ecuAddress = model.ecuAddress;
     line.responseDelayMs = options.responseDelayMs;
+    line.testerAddresses = model.testerAddresses;
+    line.minRequestGapMs = options.minRequestGapMs;
     return line;
 }
 }  // namespace

@@ -13,6 +13,8 @@ struct KlineDemoOptions {
     bool wired = true;          // echo like the wired adapter; false: SkyLink
     // P2 of the controller, milliseconds.
     uint32_t responseDelayMs = KlineLineOptions{}.responseDelayMs;
+    // P3min the controller insists on, milliseconds (0: none).
+    uint32_t minRequestGapMs = 0;
     KwpResponderOptions responder;
 };
 

@@ -4,11 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
-
-#include "devices/CT60.h"
 
 namespace diagbridge::sim {
 
@@ -92,6 +91,7 @@ void KlineEcuLine::Run() {
         if (got <= 0) return;
         if (options_.wired) Send(chunk.data(), static_cast<size_t>(got));
         for (ssize_t i = 0; i < got; ++i) {
+            if (!parser_.InFrame()) frameStartedAt_ = std::chrono::steady_clock::now();
             const KlineFrameParser::Result result = parser_.Feed(chunk[static_cast<size_t>(i)]);
             if (result == KlineFrameParser::Result::kBadChecksum) ++checksumErrors_;
             if (result == KlineFrameParser::Result::kFrame) HandleFrame(parser_.LastFrame());
@@ -99,8 +99,18 @@ void KlineEcuLine::Run() {
     }
 }
 
+bool KlineEcuLine::TesterAccepted(uint8_t tester) const {
+    const std::vector<uint8_t>& testers = options_.testerAddresses;
+    return testers.empty() || std::find(testers.begin(), testers.end(), tester) != testers.end();
+}
+
 void KlineEcuLine::HandleFrame(const KlineFrameParser::Frame& frame) {
-    if (frame.target != options_.ecuAddress) return;
+    if (frame.target != options_.ecuAddress || !TesterAccepted(frame.source)) return;
+    // A request that began earlier than P3min after the last answer is not heard.
+    if (frameStartedAt_ - answeredAt_ < std::chrono::milliseconds(options_.minRequestGapMs)) {
+        ++earlyRequests_;
+        return;
+    }
     ++framesReceived_;
     if (TakeFault(&KlineFaults::silentRequests)) return;
     std::vector<std::vector<uint8_t>> responses;
@@ -138,13 +148,11 @@ bool KlineEcuLine::Answer(const KlineFrameParser::Frame& frame,
 }
 
 void KlineEcuLine::SendResponse(uint8_t tester, const std::vector<uint8_t>& data) {
-    std::array<uint8_t, CT60::kMaxFrameLength> frame{};
-    const uint32_t length =
-        CT60::BuildFrame(tester, options_.ecuAddress, data.data(),
-                         static_cast<uint32_t>(data.size()), frame.data(), frame.size());
-    if (length == 0) return;
-    if (TakeFault(&KlineFaults::badChecksumResponses)) ++frame[length - 1];
-    Send(frame.data(), length);
+    std::vector<uint8_t> frame = KlineFrameParser::Build(tester, options_.ecuAddress, data);
+    if (frame.empty()) return;
+    if (TakeFault(&KlineFaults::badChecksumResponses)) ++frame.back();
+    Send(frame.data(), frame.size());
+    answeredAt_ = std::chrono::steady_clock::now();
 }
 
 void KlineEcuLine::Send(const uint8_t* bytes, size_t count) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -23,6 +24,11 @@ struct KlineLineOptions {
     uint32_t interByteGapMs = 50;
     // Ignore every request before StartCommunication, as an ECU that is not awake.
     bool requireStartCommunication = true;
+    // The tester addresses the ECU answers; empty: any.
+    std::vector<uint8_t> testerAddresses;
+    // P3min: a request that begins earlier than this after the end of the last answer is
+    // ignored, milliseconds (0: every request is heard).
+    uint32_t minRequestGapMs = 0;
 };
 
 // Line-level faults; each count is used up by the frames it acts on.
@@ -61,11 +67,14 @@ class KlineEcuLine {
     // Frames addressed to the ECU with a good checksum, and frames dropped for their checksum.
     uint32_t FramesReceived() const { return framesReceived_.load(); }
     uint32_t ChecksumErrors() const { return checksumErrors_.load(); }
+    // Requests ignored for coming earlier than P3min after an answer.
+    uint32_t EarlyRequests() const { return earlyRequests_.load(); }
     bool SessionStarted() const { return started_.load(); }
 
   private:
     void Run();
     void HandleFrame(const KlineFrameParser::Frame& frame);
+    bool TesterAccepted(uint8_t tester) const;
     // The answer to StartCommunication / StopCommunication, or the responder's frames.
     bool Answer(const KlineFrameParser::Frame& frame, std::vector<std::vector<uint8_t>>& responses);
     void SendResponse(uint8_t tester, const std::vector<uint8_t>& data);
@@ -86,6 +95,10 @@ class KlineEcuLine {
     uint32_t responseDelayMs_;
     std::atomic<uint32_t> framesReceived_{0};
     std::atomic<uint32_t> checksumErrors_{0};
+    std::atomic<uint32_t> earlyRequests_{0};
+    // Line thread only: the end of the last answer sent, the start of the frame being read.
+    std::chrono::steady_clock::time_point answeredAt_;
+    std::chrono::steady_clock::time_point frameStartedAt_;
     std::atomic<bool> started_{false};
 };
 

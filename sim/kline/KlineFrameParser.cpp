@@ -1,5 +1,7 @@
 #include "sim/kline/KlineFrameParser.h"
 
+#include <cstddef>
+
 namespace diagbridge::sim {
 
 namespace {
@@ -7,7 +9,27 @@ constexpr uint8_t kLengthMask = 0x3F;
 // Set in the mode bits of the frames that carry target and source (10 physical,
 // 11 functional).
 constexpr uint8_t kAddressedModeBit = 0x80;
+constexpr uint8_t kPhysicalFormat = 0x80;
+constexpr size_t kLengthByteFrom = 64;
+constexpr size_t kMaxData = 255;
 }  // namespace
+
+std::vector<uint8_t> KlineFrameParser::Build(uint8_t target, uint8_t source,
+                                             const std::vector<uint8_t>& data) {
+    if (data.empty() || data.size() > kMaxData) return {};
+    const auto count = static_cast<uint8_t>(data.size());
+    std::vector<uint8_t> frame;
+    if (data.size() < kLengthByteFrom) {
+        frame = {static_cast<uint8_t>(kPhysicalFormat | count), target, source};
+    } else {
+        frame = {kPhysicalFormat, target, source, count};
+    }
+    frame.insert(frame.end(), data.begin(), data.end());
+    uint8_t sum = 0;
+    for (uint8_t byte : frame) sum = static_cast<uint8_t>(sum + byte);
+    frame.push_back(sum);
+    return frame;
+}
 
 void KlineFrameParser::Reset() {
     state_ = State::kFormat;

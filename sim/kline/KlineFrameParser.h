@@ -17,6 +17,12 @@ class KlineFrameParser {
         std::vector<uint8_t> data;  // 1..255 service bytes
     };
 
+    // The frame the controller sends: format 0x80 + length (0x80 and a length byte from 64
+    // data bytes on), target, source, the data (1..255 bytes) and the sum of all bytes before
+    // the checksum, low 8 bits. Empty for data of another length.
+    static std::vector<uint8_t> Build(uint8_t target, uint8_t source,
+                                      const std::vector<uint8_t>& data);
+
     // kFrame or kBadChecksum when byte ended a frame (see LastFrame), else kPending.
     Result Feed(uint8_t byte);
     // Drops a partly received frame (after a gap on the line).

@@ -3,8 +3,8 @@
 
 namespace diagbridge::sim {
 
-// The key routines a virtual KWP2000 ECU checks a security-access key with: the same
-// routines the tester's models compute the key with.
+// The key routines a virtual KWP2000 ECU checks a security-access key with, written on the
+// controller's side with its own constants.
 enum class KwpKeyRoutine : uint8_t {
     kMaker,         // the maker's own access (T6x, R6x, Luma "ORLAN")
     kVehicleMaker,  // the vehicle maker's access of the T6x family

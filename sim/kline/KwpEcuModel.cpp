@@ -39,6 +39,8 @@ KwpEcuModel T6x(std::string_view name, uint32_t uploadLength, uint32_t serial) {
     model.name = name;
     model.ecuAddress = 0x18;
     model.testerAddress = 0xFA;
+    // The maker's own tester, and the vehicle maker's (OEM 1) tester.
+    model.testerAddresses = {0xFA, 0xF0};
     model.sessions = kSessions;
     model.securityLevels = {kMakerLevel, {0x01, 0x02, KwpKeyRoutine::kVehicleMaker}};
     model.idents = {
@@ -72,6 +74,7 @@ KwpEcuModel T6x(std::string_view name, uint32_t uploadLength, uint32_t serial) {
 KwpEcuModel R60() {
     KwpEcuModel model = T6x("R60", 0xFE80, 100231);
     model.ecuAddress = 0xEF;
+    model.testerAddresses = {0xFA};
     model.securityLevels = {kMakerLevel};
     return model;
 }
@@ -81,6 +84,7 @@ KwpEcuModel Luma(std::string_view name, uint8_t ecuAddress, uint8_t testerAddres
     model.name = name;
     model.ecuAddress = ecuAddress;
     model.testerAddress = testerAddress;
+    model.testerAddresses = {testerAddress};
     model.sessions = kSessions;
     model.securityLevels = {
         kMakerLevel, {0x01, 0x02, KwpKeyRoutine::kMan}, {0xFB, 0xFC, KwpKeyRoutine::kMan}};

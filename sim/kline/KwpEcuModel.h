@@ -50,8 +50,9 @@ struct KwpTroubleCode {
 struct KwpEcuModel {
     std::string name;  // the model name that selects it ("T60", "LUMA_STANDARD" ...)
     uint8_t ecuAddress = 0;
-    uint8_t testerAddress = 0;      // the tester address the controller is usually found under
-    std::vector<uint8_t> sessions;  // diagnostic modes of StartDiagnosticSession (10)
+    uint8_t testerAddress = 0;  // the tester address the controller is usually found under
+    std::vector<uint8_t> testerAddresses;  // every tester address the controller answers
+    std::vector<uint8_t> sessions;         // diagnostic modes of StartDiagnosticSession (10)
     std::vector<KwpSecurityLevel> securityLevels;
     std::vector<KwpIdentRecord> idents;  // 1A options; 80 lists them
     // ReadDataByLocalIdentifier (21): the FRAM layout (01) and the memory map, and whether

@@ -23,6 +23,7 @@ constexpr uint8_t kIllegalRecordType = 0x76;
 constexpr uint8_t kRecordChecksum = 0x77;
 constexpr uint8_t kResponsePending = 0x78;
 constexpr uint8_t kWrongByteCount = 0x79;
+constexpr uint8_t kNotInActiveSession = 0x80;  // service not supported in the active session
 }  // namespace kwpnrc
 
 }  // namespace diagbridge::sim

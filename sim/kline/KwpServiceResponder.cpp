@@ -454,6 +454,11 @@ void KwpServiceResponder::RequestDownload(const Bytes& request, Bytes& response)
         response = Negative(kRequestDownload, kwpnrc::kInvalidFormat);
         return;
     }
+    // Programming only outside the default session, as on the controllers.
+    if (session_ == kDefaultSession) {
+        response = Negative(kRequestDownload, kwpnrc::kNotInActiveSession);
+        return;
+    }
     if (options_.writesNeedSecurity && security_.UnlockedLevel() == 0) {
         response = Negative(kRequestDownload, kwpnrc::kAccessDenied);
         return;

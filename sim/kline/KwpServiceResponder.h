@@ -34,7 +34,8 @@ struct KwpResponderOptions {
 //   21 ReadDataByLocalIdentifier (memory map, 03 upgrade status)  23 ReadMemoryByAddress
 //   27 SecurityAccess  83 AccessTimingParameters (00 limits, 01 defaults, 02 current, 03 set)
 //   18 ReadDiagnosticTroubleCodesByStatus  17 ReadStatusOfDiagnosticTroubleCodes
-//   14 ClearDiagnosticInformation  34/36/37 download of Intel-HEX records  3E TesterPresent
+//   14 ClearDiagnosticInformation  34/36/37 download of Intel-HEX records (34 only outside
+//   the default session)  3E TesterPresent
 // Every other service gets 7F xx 11. Thread-safe: the line's thread answers while a test
 // or the program injects faults and looks at the state.
 class KwpServiceResponder final : public IKlineResponder {

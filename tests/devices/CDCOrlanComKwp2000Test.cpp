@@ -22,7 +22,8 @@ struct DeviceScript {
     std::vector<Bytes> sent;
     int32_t receives = 0;
     int32_t opens = 0;
-    int32_t connectFailures = 0;  // Connect fails this often
+    int32_t connectFailures = 0;              // Connect fails this often
+    std::vector<uint32_t> interRequestTimes;  // every P3min put on the line
     bool openFails = false;
     uint32_t readMs = 1000;
     platform::ManualClock* clock = nullptr;
@@ -58,6 +59,7 @@ class ScriptedDevice final : public CD5Device {
         ++script_.receives;
         return Next(buffer, capacity);
     }
+    void SetInterRequestTime(uint32_t ms) override { script_.interRequestTimes.push_back(ms); }
     std::string DescribePort(int32_t port, int32_t, int32_t) override {
         return "RS232 at Port: " + std::to_string(port);
     }
@@ -176,6 +178,19 @@ TEST_F(SerialContainer, StopCommunicationClearsConnectedWithoutAnswer) {
     EXPECT_EQ(script_.sent[0], Bytes{0x82});
     EXPECT_EQ(container_->Connected(), 0);
     EXPECT_EQ(container_->DevConnect(), 1);  // wakes the ECU again
+}
+
+// The model's P3min after each wake-up (0: the standard 55 ms), the agreed one after 83.
+TEST_F(SerialContainer, TimingInForceGoesToTheLine) {
+    EXPECT_EQ(script_.interRequestTimes, (std::vector<uint32_t>{55}));
+    container_->DevSetTiming(5, 50, 20, 5000, 0);
+    container_->DevSetTiming(5, 50, 0, 5000, 0);
+    EcuParameterBlock configuration;
+    configuration.kwp.p3Min = 70;
+    container_->SetConfiguration(configuration);
+    container_->DevDisconnect();
+    ASSERT_EQ(container_->DevConnect(), 1);
+    EXPECT_EQ(script_.interRequestTimes, (std::vector<uint32_t>{55, 20, 55, 70}));
 }
 
 TEST_F(SerialContainer, ConnectedContainerSendsNothing) {

@@ -127,10 +127,105 @@ TEST_F(CT60Test, ExchangeOnWiredAndSkyLinkLines) {
     }
 }
 
+// Answers to an abandoned request that arrive late (pending answers, then its positive
+// answer) are read and dropped; only the answer to this request counts.
+TEST_F(CT60Test, LateAnswersToAnOlderRequestAreDropped) {
+    const Bytes late = Concat(Concat(Response({0x7F, 0x22, 0x78}), Response({0x7F, 0x22, 0x78})),
+                              Response({0x62, 0xF1, 0x90, 0x57, 0x44}));
+    const struct {
+        const char* name;
+        Bytes answer;
+        int32_t count;
+        Bytes data;
+    } cases[] = {
+        {"positive", Response({0x5A, 0x8C, 0x31, 0x32}), 4, {0x5A, 0x8C, 0x31, 0x32}},
+        {"negative", Response({0x7F, 0x1A, 0x31}), 3, {0x7F, 0x1A, 0x31}},
+        {"none of its own", {}, 0, {}},
+    };
+    for (const bool wired : {true, false}) {
+        for (const auto& c : cases) {
+            Open(wired);
+            line_.Queue(Concat(late, c.answer));
+            line_.Queue(late);
+            EXPECT_EQ(Send({0x1A, 0x8C}), c.count) << c.name << " wired " << wired;
+            EXPECT_EQ(Answer(c.data.size()), c.data) << c.name << " wired " << wired;
+            const int32_t expected = c.count > 0 ? CD5Device::kOk : CD5Device::kNoAnswer;
+            EXPECT_EQ(device_.GetLastError(), expected) << c.name;
+        }
+    }
+}
+
+// On a wired line the bytes of a late answer may come before the echo of the request.
+TEST_F(CT60Test, LateBytesBeforeTheEchoAreSkipped) {
+    Open(true);
+    const Bytes late = Response({0x7F, 0x21, 0x78});
+    line_.leading = Bytes(late.begin() + 2, late.end());  // the tail of a late answer
+    line_.Queue(Response({0x5A, 0x8C, 0x31}));
+    ASSERT_EQ(Send({0x1A, 0x8C}), 3);
+    EXPECT_EQ(Answer(3), (Bytes{0x5A, 0x8C, 0x31}));
+    EXPECT_EQ(device_.GetErrorCount(), 0);
+}
+
+// After a pending answer the next frame read must answer the same request.
+TEST_F(CT60Test, ReceiveResponseDropsAnswersToOtherRequests) {
+    Open(false);
+    line_.Queue(Response({0x7F, 0x31, 0x78}));
+    ASSERT_EQ(Send({0x31, 0x01}), 3);
+    line_.received.clear();
+    const Bytes other = Response({0x62, 0xF1, 0x90});
+    const Bytes own = Response({0x71, 0x01});
+    line_.received.assign(other.begin(), other.end());
+    line_.received.insert(line_.received.end(), own.begin(), own.end());
+    EXPECT_EQ(device_.ReceiveResponse(response_.data(), kCapacity), 2);
+    EXPECT_EQ(Answer(2), (Bytes{0x71, 0x01}));
+}
+
+// A request goes out no earlier than P3min after the end of the last answer, and what
+// arrives before it is dropped with a fresh wait.
+TEST_F(CT60Test, RequestWaitsForPThreeMinAfterTheLastAnswer) {
+    const struct {
+        uint32_t p3Min;
+        uint32_t afterAnswer;  // time already passed since the answer
+        uint32_t gap;          // answer to the next write
+    } cases[] = {{CT60::kStandardP3MinMs, 0, 55},
+                 {CT60::kStandardP3MinMs, 30, 55},
+                 {CT60::kStandardP3MinMs, 80, 80},
+                 {20, 0, 20},
+                 {0, 0, 0}};
+    for (const auto& c : cases) {
+        Open(false);
+        device_.SetInterRequestTime(c.p3Min);
+        line_.Queue(Response({0x7E}));
+        ASSERT_EQ(Send({0x3E}), 1);
+        const uint32_t answered = clock_.TickMs();
+        clock_.Advance(c.afterAnswer);
+        line_.Queue(Response({0x7E}));
+        ASSERT_EQ(Send({0x3E}), 1);
+        const auto writes = log_.Events(SerialEvent::Kind::Write);
+        ASSERT_EQ(writes.size(), 2u);
+        EXPECT_EQ(writes[1].tickMs - answered, c.gap) << c.p3Min << " " << c.afterAnswer;
+    }
+    EXPECT_EQ(CT60(0, 0, 0).InterRequestTime(), 55u);
+}
+
+TEST_F(CT60Test, BytesArrivingBeforeTheRequestRestartTheQuietTime) {
+    Open(false);
+    line_.Queue(Response({0x7E}));
+    ASSERT_EQ(Send({0x3E}), 1);
+    const uint32_t answered = clock_.TickMs();
+    line_.received.assign({0x62, 0xF1});  // the tail of a late answer
+    line_.Queue(Response({0x7E}));
+    ASSERT_EQ(Send({0x3E}), 1);
+    EXPECT_EQ(Answer(1), Bytes{0x7E});
+    const auto writes = log_.Events(SerialEvent::Kind::Write);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[1].tickMs - answered, 2 * CT60::kStandardP3MinMs);
+}
+
 TEST_F(CT60Test, LongRequestAndResponseCarryALengthByte) {
     Open(true);
     const Bytes request = Concat({0x36}, Filled(99, 0x55));
-    const Bytes answer = Concat({0x61, 0x01}, Filled(98, 0xAA));
+    const Bytes answer = Concat({0x76, 0x01}, Filled(98, 0xAA));
     line_.Queue(Response(answer));
     ASSERT_EQ(Send(request), 100);
     EXPECT_EQ(Answer(100), answer);
@@ -143,24 +238,26 @@ TEST_F(CT60Test, NoValidAnswerIsTriedOnceMore) {
     const struct {
         const char* name;
         Bytes first;
+        uint32_t gap;  // between the two writes: the retry pause, and P3min again when
+                       // bytes of the bad answer were still queued
     } cases[] = {
-        {"silence", {}},
-        {"functional mode bits", {0xC1, kTester, kEcu, 0x7E, 0x51}},
-        {"no address bytes", {0x01, 0x7E, 0x7F}},
-        {"header only", {0x81, kTester, kEcu}},
-        {"length byte 0", {0x80, kTester, kEcu, 0x00, 0x92}},
+        {"silence", {}, 100},
+        {"functional mode bits", {0xC1, kTester, kEcu, 0x7E, 0x51}, 155},
+        {"no address bytes", {0x01, 0x7E, 0x7F}, 100},
+        {"header only", {0x81, kTester, kEcu}, 100},
+        {"length byte 0", {0x80, kTester, kEcu, 0x00, 0x92}, 155},
     };
     for (const auto& c : cases) {
         Open(false);
         line_.Queue(c.first);
         line_.Queue(good);
-        const uint32_t start = clock_.TickMs();
         EXPECT_EQ(Send({0x3E}), 1) << c.name;
         EXPECT_EQ(response_[0], 0x7E) << c.name;
-        EXPECT_EQ(Writes().size(), 2u) << c.name;
+        const auto writes = log_.Events(SerialEvent::Kind::Write);
+        ASSERT_EQ(writes.size(), 2u) << c.name;
         EXPECT_EQ(device_.GetErrorCount(), 1) << c.name;
         EXPECT_EQ(device_.GetLastError(), CD5Device::kOk) << c.name;
-        EXPECT_EQ(clock_.TickMs() - start, 100u) << c.name;
+        EXPECT_EQ(writes[1].tickMs - writes[0].tickMs, c.gap) << c.name;
     }
 }
 
@@ -214,6 +311,9 @@ TEST_F(CT60Test, ClosedDeviceDoesNothing) {
 
 TEST_F(CT60Test, ReceiveResponseReadsWithoutSending) {
     Open(true);
+    line_.Queue(Response({0x7F, 0x22, 0x78}));
+    ASSERT_EQ(Send({0x22, 0xF1, 0x90}), 3);
+    log_.Clear();
     line_.received.assign({0x83, kTester, kEcu, 0x7F, 0x22, 0x78, 0xAE});
     EXPECT_EQ(device_.ReceiveResponse(response_.data(), kCapacity), 3);
     EXPECT_EQ(Answer(3), (Bytes{0x7F, 0x22, 0x78}));

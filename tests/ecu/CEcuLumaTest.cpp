@@ -79,13 +79,20 @@ class LumaUploadTest : public ::testing::Test {
     CEcuLumaStandard ecu{nullptr, "LUMA_STANDARD"};
 };
 
-TEST_F(LumaUploadTest, IdentSectionIsEmptyWithoutValuesAndLeftOut) {
+// Nothing read, or every read refused: no section at all.
+TEST_F(LumaUploadTest, IdentSectionIsLeftOutWhenNothingWasRead) {
+    EXPECT_EQ(ecu.BuildIdentSection(), "");
+    EXPECT_EQ(ecu.BuildUploadText().find("[Ident]"), std::string::npos);
+    ecu.KwpUpload().ident.push_back({0x87, "", false});
+    ecu.KwpUpload().ident.push_back({0x9B, "", false});
     EXPECT_EQ(ecu.BuildIdentSection(), "");
     EXPECT_EQ(ecu.BuildUploadText().find("[Ident]"), std::string::npos);
 }
 
+// A refused read shows as "Name=|", as one never read.
 TEST_F(LumaUploadTest, IdentSectionListsEveryName) {
     ecu.KwpUpload().ident.push_back({0x87, "4711", true});
+    ecu.KwpUpload().ident.push_back({0x9B, "", false});
     ecu.KwpUpload().ident.push_back({0x8D, "SN 99", true});
     EXPECT_EQ(ecu.BuildIdentSection(),
               "[Ident]|Artikelnummer=\"4711\"|Hardwarekennung=|HardwareHerstelldatum=|"

@@ -1,6 +1,7 @@
 // Diagnostic session, security access and timing parameters of the KWP2000 object.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "KwpStackSupport.h"
@@ -81,15 +82,34 @@ TEST(Kwp2000Session, RefusedSessionKeepsBaudrateAndEndsAccess) {
     EXPECT_TRUE(f.containers.front()->baudrates.empty());
 }
 
-TEST(Kwp2000Session, PredefinedAccessAndBadBaudrateAreRefused) {
+TEST(Kwp2000Session, PredefinedAccessIsRefused) {
     KwpStackFixture f;
     ASSERT_EQ(f.CreateAndConnect(), 0);
     f.ClearSent();
     ServiceOrder predefined = AccessOrder(0x85, 10400);
     predefined.predefinedSession = 2;
     EXPECT_EQ(f.ecu->RunService(predefined), kResultNotPermitted);
-    EXPECT_EQ(f.ecu->RunService(AccessOrder(0x85, 0)), kResultBadParameter);
     EXPECT_TRUE(f.Requests().empty());
+}
+
+// A baud rate of 0 or less has no id of its own: the six-byte form carries it, and the line
+// keeps its speed.
+TEST(Kwp2000Session, BaudrateOfZeroOrLessSendsTheSixByteForm) {
+    const struct {
+        int32_t baudrate;
+        const char* request;
+    } cases[] = {{0, "10 85 06 00 00 00"}, {-1, "10 85 06 FF FF FF"}};
+    for (const auto& c : cases) {
+        KwpStackFixture::Options options;
+        options.respond = Table({{"27 FD", "67 FD 00 00"}});
+        KwpStackFixture f(options);
+        ASSERT_EQ(f.CreateAndConnect(), 0);
+        f.ClearSent();
+        EXPECT_EQ(f.ecu->RunService(AccessOrder(0x85, c.baudrate)), 0) << c.baudrate;
+        ASSERT_FALSE(f.Requests().empty());
+        EXPECT_EQ(f.Requests().front(), c.request);
+        EXPECT_TRUE(f.containers.front()->baudrates.empty()) << c.baudrate;
+    }
 }
 
 TEST(Kwp2000Access, OemTesterAddress) {
@@ -192,7 +212,9 @@ struct TimingCase {
     const char* current;  // answer to 83 02
     const char* set;      // the 83 03 request
     int32_t result;
-    bool defaults;  // 83 01 sent
+    bool defaults;                // 83 01 sent
+    std::vector<int32_t> p3Mins;  // P3min (ms) put in force on the line
+    const char* defaultsAnswer = "C3 01";
 };
 
 class AccessTiming : public ::testing::TestWithParam<TimingCase> {};
@@ -200,10 +222,14 @@ class AccessTiming : public ::testing::TestWithParam<TimingCase> {};
 TEST_P(AccessTiming, ClampsToLimitsAndVerifies) {
     const TimingCase& c = GetParam();
     KwpStackFixture::Options options;
-    options.respond = Table({{"27 FD", "67 FD 00 00"}, {"83 00", c.limits}, {"83 02", c.current}});
+    options.respond = Table({{"27 FD", "67 FD 00 00"},
+                             {"83 00", c.limits},
+                             {"83 02", c.current},
+                             {"83 01", c.defaultsAnswer}});
     KwpStackFixture f(options);
     ASSERT_EQ(f.CreateAndConnect(), 0);
     f.ClearSent();
+    f.containers.front()->p3Mins.clear();
     // The model wishes 5, 50, 0, 5000, 0 ms.
     EXPECT_EQ(f.ecu->RunService(AccessOrder(0x85, 10400, true)), c.result);
     const std::vector<std::string> requests = f.Requests();
@@ -214,21 +240,56 @@ TEST_P(AccessTiming, ClampsToLimitsAndVerifies) {
     }
     if (c.defaults) expected.push_back("83 01");
     EXPECT_EQ(requests, expected);
+    // The model's timing first (ReInit), then what was agreed or restored.
+    std::vector<int32_t> p3Mins = {0};
+    p3Mins.insert(p3Mins.end(), c.p3Mins.begin(), c.p3Mins.end());
+    EXPECT_EQ(f.containers.front()->p3Mins, p3Mins);
+    if (!c.defaults) return;
+    const std::vector<std::string> progress = f.ProgressTexts();
+    EXPECT_NE(std::find(progress.begin(), progress.end(),
+                        std::string("ServiceSetDiagnosticAccess: Special Timing rejected: set "
+                                    "[0A 02 00 14 00], read back [") +
+                            c.current + "]"),
+              progress.end());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kwp2000, AccessTiming,
     ::testing::Values(
         // Limits 10, 25, 5, 10000, 1 ms: minima raised to them, P2MAX cut to 25.
-        TimingCase{"Clamped", "C3 00 14 01 0A 28 02", "C3 02 14 01 0A 14 02",
-                   "83 03 14 01 0A 14 02", 0, false},
+        TimingCase{"Clamped",
+                   "C3 00 14 01 0A 28 02",
+                   "C3 02 14 01 0A 14 02",
+                   "83 03 14 01 0A 14 02",
+                   0,
+                   false,
+                   {5}},
         // Wide limits leave the wishes.
-        TimingCase{"Wishes", "C3 00 00 FF 00 FF 00", "C3 02 0A 02 00 14 00", "83 03 0A 02 00 14 00",
-                   0, false},
-        TimingCase{"NotTaken", "C3 00 00 FF 00 FF 00", "C3 02 0A 02 00 15 00",
-                   "83 03 0A 02 00 14 00", -101, true},
-        TimingCase{"ShortLimits", "C3 00 00 FF", "", "", -101, false},
-        TimingCase{"LimitsRefused", "7F 83 11", "", "", -100, false}),
+        TimingCase{"Wishes",
+                   "C3 00 00 FF 00 FF 00",
+                   "C3 02 0A 02 00 14 00",
+                   "83 03 0A 02 00 14 00",
+                   0,
+                   false,
+                   {0}},
+        // Not taken: back to the defaults, the session stays open.
+        TimingCase{"NotTaken",
+                   "C3 00 00 FF 00 FF 00",
+                   "C3 02 0A 02 00 15 00",
+                   "83 03 0A 02 00 14 00",
+                   0,
+                   true,
+                   {0}},
+        TimingCase{"NotTakenDefaultsRefused",
+                   "C3 00 00 FF 00 FF 00",
+                   "C3 02 0A 02 00 15 00",
+                   "83 03 0A 02 00 14 00",
+                   -100,
+                   true,
+                   {},
+                   "7F 83 22"},
+        TimingCase{"ShortLimits", "C3 00 00 FF", "", "", -101, false, {}},
+        TimingCase{"LimitsRefused", "7F 83 11", "", "", -100, false, {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

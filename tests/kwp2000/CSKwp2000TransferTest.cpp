@@ -319,21 +319,66 @@ TEST(Kwp2000Download, UpgradeStatusIsPolledUntilOk) {
     EXPECT_TRUE(f.HasProgress("Upgrade status: Ok 100 %"));
 }
 
-TEST(Kwp2000Download, SilentUpgradeStatusGivesUpWithoutFailingTheDownload) {
-    int polls = 0;
-    KwpStackFixture f(Quiet([&polls](const std::string& request) {
+// The upgrade's outcome is the download's result.
+TEST(Kwp2000Download, FailedOrSilentUpgradeFailsTheDownload) {
+    const struct {
+        const char* name;
+        const char* status;  // every answer to 21 03
+        int32_t result;
+        const char* text;
+        int polls;
+    } cases[] = {
+        {"reported failed", "61 03 03 40", CSKwp2000::kUpgradeFailed, "Upgrade status: failed 64 %",
+         1},
+        {"refused", "7F 21 22", kResultCommunication, "Upgrade status failed", 3},
+        {"no answer", "FAIL", kResultCommunication, "Upgrade status failed", 3},
+        {"never done", "61 03 01 32", CSKwp2000::kUpgradeFailed, "Upgrade status failed", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int polls = 0;
+        KwpStackFixture f(Quiet([&](const std::string& request) {
+            if (request == "21 03") {
+                ++polls;
+                return std::string(c.status);
+            }
+            if (request == "1A 8F") return std::string("5A 8F 20 23 01 02");
+            return KwpT60Answer(request);
+        }));
+        f.ecu->Parameters().kwp.upgradeStatusSupported = true;
+        ASSERT_EQ(f.CreateAndConnect(), 0);
+        EXPECT_EQ(Download(f, Record(0x8000, 0, {1, 2, 3}) + "|:00000001FF", 2), c.result);
+        if (c.polls >= 0) {
+            EXPECT_EQ(polls, c.polls);
+        }
+        EXPECT_TRUE(f.HasProgress(c.text));
+    }
+}
+
+TEST(Kwp2000Download, LoaderThatDoesNotComeBackFailsTheDownload) {
+    KwpStackFixture f(Quiet(Table({{"1A 8F", "5A 8F 20 23 01 02"}, {"3E", "7F 3E 22"}})));
+    ASSERT_EQ(f.CreateAndConnect(), 0);
+    EXPECT_EQ(Download(f, Record(0x8000, 0, {1, 2, 3}) + "|:00000001FF", 0), kResultCommunication);
+    EXPECT_TRUE(f.HasProgress("Upgrade status failed"));
+}
+
+// Stopped by its time-out during the upgrade wait: -5, and it does not say it finished.
+TEST(Kwp2000Download, CancelledDownloadDoesNotFinish) {
+    KwpStackFixture* fixture = nullptr;
+    KwpStackFixture f(Quiet([&fixture](const std::string& request) {
         if (request == "21 03") {
-            ++polls;
-            return std::string("7F 21 22");
+            fixture->Object().Cancel().Set();
+            return std::string("61 03 01 32");
         }
         if (request == "1A 8F") return std::string("5A 8F 20 23 01 02");
         return KwpT60Answer(request);
     }));
+    fixture = &f;
     f.ecu->Parameters().kwp.upgradeStatusSupported = true;
     ASSERT_EQ(f.CreateAndConnect(), 0);
-    EXPECT_EQ(Download(f, Record(0x8000, 0, {1, 2, 3}) + "|:00000001FF", 2), 0);
-    EXPECT_EQ(polls, 3);
-    EXPECT_TRUE(f.HasProgress("Upgrade status failed"));
+    EXPECT_EQ(Download(f, Record(0x8000, 0, {1, 2, 3}) + "|:00000001FF", 2), kResultTimeout);
+    EXPECT_FALSE(f.HasProgress("ServiceDownload: finished"));
+    f.Object().Cancel().Reset();
 }
 
 TEST(Kwp2000Download, LoaderWaitsForTheRestart) {
@@ -378,10 +423,11 @@ TEST(Kwp2000Upload, CollectsMemoryIdentEventsAndSid) {
     EXPECT_TRUE(f.HasProgress("Upload Memory: 100 %"));
 }
 
-TEST(Kwp2000Upload, ModelIdentTableIsReadByLocalIdentifier) {
+// The low byte of each table word is a ReadEcuIdentification option.
+TEST(Kwp2000Upload, ModelIdentTableIsReadWithReadEcuIdentification) {
     KwpStackFixture f(Quiet(Table({{"21 02", "61 02"},
-                                   {"21 87", "61 87 41 42"},
-                                   {"21 9B", "7F 21 31"},
+                                   {"1A 87", "5A 87 41 42"},
+                                   {"1A 9B", "7F 1A 31"},
                                    {"18 00 FF FF", "58 00"}})));
     f.ecu->UseIdentNames({{0x6087, "Artikelnummer"}, {0x609B, "Hardwarekennung"}});
     ASSERT_EQ(f.CreateAndConnect(), 0);
@@ -389,6 +435,9 @@ TEST(Kwp2000Upload, ModelIdentTableIsReadByLocalIdentifier) {
     EXPECT_EQ(f.Run(kCommandUpload), 0);
     const std::vector<std::string> requests = f.Requests();
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "1A 80"), 0);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "1A 87"), 1);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "1A 9B"), 1);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "21 87"), 0);
     EXPECT_NE(f.ecu->UploadText().find("[IdentMem]|Ident87=AB|INVALID_Ident9B=|"),
               std::string::npos);
 }

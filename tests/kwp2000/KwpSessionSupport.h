@@ -25,6 +25,7 @@ struct KwpSessionOptions {
     bool wired = true;
     std::string ecuParameter = "T60";
     sim::KwpResponderOptions responder;
+    uint32_t minRequestGapMs = 0;  // P3min the controller insists on
 };
 
 class KwpSession {
@@ -33,11 +34,15 @@ class KwpSession {
     // Short P2 so that uploads of thousands of bytes take little wall time.
     static constexpr uint32_t kResponseDelayMs = 2;
 
-    explicit KwpSession(const KwpSessionOptions& options = {}) : scoped_(clock) {
+    // On the manual clock, unless the controller insists on P3min: the tester's pauses must
+    // then take real time.
+    explicit KwpSession(const KwpSessionOptions& options = {}) {
+        if (options.minRequestGapMs == 0) scoped_.emplace(clock);
         sim::KlineDemoOptions demo;
         demo.wired = options.wired;
         demo.responseDelayMs = kResponseDelayMs;
         demo.responder = options.responder;
+        demo.minRequestGapMs = options.minRequestGapMs;
         ecu = sim::KlineDemoEcu::Start(demo);
         if (!ecu) {
             ADD_FAILURE() << "no pseudo-terminal for the virtual controller";
@@ -106,7 +111,7 @@ class KwpSession {
     int32_t ecuId = -1;
 
   private:
-    platform::ScopedClock scoped_;
+    std::optional<platform::ScopedClock> scoped_;
     std::optional<testfakes::ScopedComPort> port_;
     uint32_t cookie_ = 0;
 };

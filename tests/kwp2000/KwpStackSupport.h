@@ -101,8 +101,15 @@ class ScriptedKwpContainer : public CDeviceContainer {
         return 0;
     }
 
+    // The P3min (ms) of every timing put in force.
+    int32_t DevSetTiming(int32_t, int32_t, int32_t p3min, int32_t, int32_t) override {
+        p3Mins.push_back(p3min);
+        return 0;
+    }
+
     int32_t connects = 0;
     std::vector<int32_t> baudrates;
+    std::vector<int32_t> p3Mins;
 
   private:
     int32_t slot_;

@@ -77,8 +77,7 @@ class EchoingResponder final : public IKlineResponder {
 
 class KlineEcuLineTest : public ::testing::Test {
   protected:
-    void Start(bool wired) {
-        KlineLineOptions options;
+    void Start(bool wired, KlineLineOptions options = {}) {
         options.wired = wired;
         options.responseDelayMs = 0;
         line_ = std::make_unique<KlineEcuLine>(responder_, options);
@@ -109,6 +108,33 @@ TEST_F(KlineEcuLineTest, RequestsGoToTheResponderOnceStarted) {
     tester_->Send({0x82, 0x18, 0xFA, 0x1A, 0x93, 0x41});
     EXPECT_EQ(tester_->Receive(7), (Bytes{0x83, 0xFA, 0x18, 0x5A, 0x1A, 0x93, 0x9C}));
     EXPECT_EQ(responder_.Requests(), (std::vector<Bytes>{{0x1A, 0x93}}));
+}
+
+// The controller answers only the testers it knows.
+TEST_F(KlineEcuLineTest, ForeignTesterIsNotAnswered) {
+    KlineLineOptions options;
+    options.testerAddresses = {0xFA, 0xF0};
+    Start(false, options);
+    tester_->Send({0x81, 0x18, 0xF1, 0x81, 0x0B});
+    EXPECT_TRUE(tester_->Receive(1, 200).empty());
+    tester_->Send(kStartCommunication);
+    EXPECT_EQ(tester_->Receive(kStartAnswer.size()), kStartAnswer);
+}
+
+// A request that begins earlier than P3min after the last answer is not heard.
+TEST_F(KlineEcuLineTest, EarlyRequestIsIgnored) {
+    KlineLineOptions options;
+    options.minRequestGapMs = 500;
+    Start(false, options);
+    tester_->Send(kStartCommunication);
+    ASSERT_EQ(tester_->Receive(kStartAnswer.size()), kStartAnswer);
+    tester_->Send(kTesterPresent);
+    EXPECT_TRUE(tester_->Receive(1, 700).empty());
+    EXPECT_EQ(line_->EarlyRequests(), 1u);
+    // The silence above was longer than P3min: now the request is heard.
+    tester_->Send(kTesterPresent);
+    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+    EXPECT_EQ(responder_.Requests(), (std::vector<Bytes>{{0x3E}}));
 }
 
 TEST_F(KlineEcuLineTest, StopCommunicationEndsTheSession) {

@@ -81,5 +81,22 @@ TEST(KlineFrameParserTest, ResetDropsAPartFrame) {
     EXPECT_EQ(outcome.frames, (std::vector<Bytes>{{0x3E}}));
 }
 
+// Frames the controller sends, written out by hand.
+TEST(KlineFrameParserTest, BuildsTheControllersFrames) {
+    EXPECT_EQ(KlineFrameParser::Build(0xFA, 0x18, {0x7E}),
+              (std::vector<uint8_t>{0x81, 0xFA, 0x18, 0x7E, 0x11}));
+    EXPECT_EQ(KlineFrameParser::Build(0xFA, 0x18, {0xC1, 0x6B, 0x8F}),
+              (std::vector<uint8_t>{0x83, 0xFA, 0x18, 0xC1, 0x6B, 0x8F, 0x50}));
+    // From 64 data bytes on the length goes into a byte of its own.
+    const std::vector<uint8_t> long64(64, 0x01);
+    const std::vector<uint8_t> frame = KlineFrameParser::Build(0xFA, 0x18, long64);
+    ASSERT_EQ(frame.size(), 4u + 64u + 1u);
+    EXPECT_EQ((std::vector<uint8_t>(frame.begin(), frame.begin() + 4)),
+              (std::vector<uint8_t>{0x80, 0xFA, 0x18, 0x40}));
+    EXPECT_EQ(frame.back(), 0x12);  // 80 + FA + 18 + 40 + 64 x 01 = 0x1D2
+    EXPECT_TRUE(KlineFrameParser::Build(0xFA, 0x18, {}).empty());
+    EXPECT_TRUE(KlineFrameParser::Build(0xFA, 0x18, std::vector<uint8_t>(256, 0)).empty());
+}
+
 }  // namespace
 }  // namespace diagbridge::sim

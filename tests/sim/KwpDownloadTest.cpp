@@ -199,7 +199,19 @@ TEST(KwpDownloadSecurityTest, OptionLetsDownloadsRunLocked) {
     KwpResponderOptions options;
     options.writesNeedSecurity = false;
     KwpServiceResponder responder(test::Model("T60"), options);
+    ASSERT_EQ(Ask(responder, {0x10, 0x85}), (Bytes{0x50, 0x85}));
     EXPECT_EQ(Ask(responder, kWholeSoftwareArea), (Bytes{0x74, 0xFF}));
+}
+
+// Programming needs a session other than the default one, whatever the security option.
+TEST(KwpDownloadSecurityTest, DefaultSessionRefusesRequestDownload) {
+    KwpResponderOptions options;
+    options.writesNeedSecurity = false;
+    KwpServiceResponder responder(test::Model("T60"), options);
+    EXPECT_EQ(Ask(responder, kWholeSoftwareArea), (Bytes{0x7F, 0x34, 0x80}));
+    ASSERT_EQ(Ask(responder, {0x10, 0x85}), (Bytes{0x50, 0x85}));
+    ASSERT_EQ(Ask(responder, {0x10, 0x81}), (Bytes{0x50, 0x81}));
+    EXPECT_EQ(Ask(responder, kWholeSoftwareArea), (Bytes{0x7F, 0x34, 0x80}));
 }
 
 }  // namespace

@@ -205,6 +205,21 @@ TEST(KwpAccessKeysTest, MatchKnownKeys) {
     }
 }
 
+// Worked by hand from the routines' steps.
+TEST(KwpAccessKeysTest, HandWorkedKeys) {
+    // Maker, mode 83: -1234 = EDCC = 1110 1101 1100 1100; rotated left by 3:
+    // 0110 1110 0110 0111 = 6E67.
+    EXPECT_EQ(KwpAccessKey(KwpKeyRoutine::kMaker, 0x1234, 0x83), 0x6E67);
+    // Maker, mode 87: -FFFF = 0001, rotated left by 11 = 0800.
+    EXPECT_EQ(KwpAccessKey(KwpKeyRoutine::kMaker, 0xFFFF, 0x87), 0x0800);
+    // Vehicle maker, mode 85: 1234 rotated left by 5 = 4682 (18050); x 1C4D (7245) =
+    // 130772250; / 7 = 18681750 = 0x011D0F96; low 16 bits 0F96.
+    EXPECT_EQ(KwpAccessKey(KwpKeyRoutine::kVehicleMaker, 0x1234, 0x85), 0x0F96);
+    // MAN, mode 83: 1234 rotated left by 3 = 91A0 (37280); x 4E2D (20013) = 746084640;
+    // / 5 = 149216928 = 0x08E4DEA0; low 16 bits DEA0.
+    EXPECT_EQ(KwpAccessKey(KwpKeyRoutine::kMan, 0x1234, 0x83), 0xDEA0);
+}
+
 struct LevelCase {
     const char* model;
     uint8_t mode;
@@ -276,6 +291,7 @@ TEST(KwpSecurityTest, StoppedCommunicationLocks) {
     ASSERT_EQ(responder.UnlockedLevel(), 0xFD);
     responder.CommunicationChanged(false);
     EXPECT_EQ(responder.UnlockedLevel(), 0);
+    ASSERT_EQ(Ask(responder, {0x10, 0x85}), (Bytes{0x50, 0x85}));
     EXPECT_EQ(Ask(responder, {0x34, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
               (Bytes{0x7F, 0x34, 0x33}));
 }

@@ -111,6 +111,7 @@ int RunKline(const std::vector<std::string>& args) {
     sim::KlineLineOptions options;
     options.wired = parsed.wired;
     options.ecuAddress = model.ecuAddress;
+    options.testerAddresses = model.testerAddresses;
     sim::KlineEcuLine line(responder, options);
     sim::KlineFaults lineFaults;
     lineFaults.silentRequests = parsed.faults.silentRequests;
