@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -5,14 +6,11 @@
 #include <vector>
 
 #include "component/CCommandInterface.h"
+#include "component/DbrComponent.h"
 #include "component/diagbridge_c.h"
 
 // The C interface: an opaque handle over the C++ command interface; each call converts its
 // texts and copies results into the caller's buffers.
-struct DbrComponent {
-    diagbridge::CCommandInterface component;
-    std::vector<std::unique_ptr<diagbridge::ICommandInterfaceEvents>> sinks;
-};
 
 namespace {
 
@@ -154,10 +152,15 @@ int32_t DbrCSingleRequestBytes(DbrComponent* c, int32_t id, int32_t addressMode,
                                const uint8_t* request, int32_t requestSize, uint8_t* response,
                                int32_t responseSize, int32_t* result) {
     if (c == nullptr || response == nullptr || result == nullptr) return DBR_E_POINTER;
-    uint8_t full[DBR_MAX_BYTES];
+    uint8_t full[DBR_MAX_BYTES] = {};
     const int32_t hresult =
         c->component._DbrExtSingleRequest(id, addressMode, request, requestSize, full, result);
-    if (*result <= 0) return hresult;
+    if (*result < 0) {
+        // No count comes with a negative result: what fits, zero-padded (7F 31 22 00 ...).
+        std::memcpy(response, full, std::min<std::size_t>(sizeof(full), std::max(responseSize, 0)));
+        return hresult;
+    }
+    if (*result == 0) return hresult;
     if (*result > responseSize) return DBR_E_BUFFER;
     std::memcpy(response, full, static_cast<std::size_t>(*result));
     return hresult;

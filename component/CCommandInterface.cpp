@@ -1,13 +1,15 @@
 #include "component/CCommandInterface.h"
 
 #include <cstring>
-#include <fstream>
+#include <utility>
 
 #include "devices/CHardwareInterface.h"
 #include "ecu/CEcu.h"
 #include "engine/CConvert.h"
 #include "engine/CSoftwareInterface.h"
+#include "engine/IntelHexReader.h"
 #include "engine/ParameterString.h"
+#include "platform/FileRead.h"
 #include "platform/SystemInfo.h"
 
 namespace diagbridge {
@@ -15,7 +17,6 @@ namespace diagbridge {
 namespace {
 constexpr int32_t kHResultOk = 0;
 constexpr int32_t kHResultEmptyHexData = -3;
-constexpr const char* kHexEndRecord = ":00000001FF";
 
 // Index of the lowest free entry, or -1 when the table is full.
 template <typename Table>
@@ -33,27 +34,45 @@ bool IsSendableRequest(const std::string& request) {
     return HexStringToBytes(request, scratch, sizeof(scratch), stored) > 0;
 }
 
-// Reads a HEX file into order lines separated by "|"; false when it cannot be opened.
+// Reads a HEX file into order lines, each followed by "|", in place (memory near the file's
+// size); false for anything but a regular file of at most kMaxHexFileBytes.
 bool ReadHexFile(const std::string& path, std::string& hexText) {
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    if (!file) return false;
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        hexText += line;
-        hexText += '|';
+    if (platform::ReadRegularFile(path, CCommandInterface::kMaxHexFileBytes, hexText) !=
+        platform::FileReadResult::kOk) {
+        hexText.clear();
+        return false;
     }
+    std::size_t length = 0;
+    for (const char c : hexText) {
+        if (c != '\n') {
+            hexText[length++] = c;
+            continue;
+        }
+        if (length > 0 && hexText[length - 1] == '\r') --length;
+        hexText[length++] = '|';
+    }
+    hexText.resize(length);
+    if (length > 0 && hexText.back() != '|') hexText += '|';
     return true;
 }
 }  // namespace
 
 CCommandInterface::CCommandInterface(ObjectRegistry registry) : registry_(std::move(registry)) {}
 
+// Workers first: once they have ended nothing uses an ECU object or fires an event. A worker
+// that does not give itself back within its bound keeps its communication object and the
+// ECU objects on it (left allocated rather than freed under it) and fires no more events.
 CCommandInterface::~CCommandInterface() {
-    for (int32_t i = 0; i < kTableSize; ++i) {
-        ecuObjects_[static_cast<std::size_t>(i)].reset();
-        DestroyCommunicationObject(i);
+    for (auto& object : communicationObjects_) {
+        if (!object || object->StopWorker()) continue;
+        object->SilenceEvents();
+        for (auto& ecu : ecuObjects_) {
+            if (ecu && ecu->CommunicationObject() == object.get()) static_cast<void>(ecu.release());
+        }
+        static_cast<void>(object.release());
     }
+    for (auto& ecu : ecuObjects_) ecu.reset();
+    for (int32_t i = 0; i < kTableSize; ++i) DestroyCommunicationObject(i);
     UnadviseAll();
 }
 
@@ -75,15 +94,19 @@ CEcu* CCommandInterface::ConnectedEcu(int32_t id) const {
     return ecu != nullptr && ecu->IsConnected() ? ecu : nullptr;
 }
 
-void CCommandInterface::DestroyCommunicationObject(int32_t index) {
+bool CCommandInterface::DestroyCommunicationObject(int32_t index) {
     auto& entry = communicationObjects_[static_cast<std::size_t>(index)];
-    if (!entry) return;
-    entry->StopWorker();
+    if (!entry) return true;
+    if (!entry->StopWorker()) return false;
     // ECU objects on it stay usable as objects, but can no longer run services.
     for (auto& ecu : ecuObjects_) {
-        if (ecu && ecu->CommunicationObject() == entry.get()) ecu->ForgetCommunicationObject();
+        if (ecu && ecu->CommunicationObject() == entry.get()) {
+            ecu->SetConnected(false);
+            ecu->ForgetCommunicationObject();
+        }
     }
     entry.reset();
+    return true;
 }
 
 // ---------------------------------------------------------------- version
@@ -151,7 +174,11 @@ int32_t CCommandInterface::DbrDeleteCommunicationObject(int32_t lCommunicationOb
     ServiceOrder order;
     order.command = kCommandDeleteHWObject;
     object->ExecuteService(order);
-    DestroyCommunicationObject(lCommunicationObjectId);
+    // A service that cannot be stopped still uses the object: keep it rather than free it.
+    if (!DestroyCommunicationObject(lCommunicationObjectId)) {
+        *lResult = kResultTimeout;
+        return kHResultOk;
+    }
     if (communicationCount_ > 0) --communicationCount_;
     *lResult = kResultOk;
     return kHResultOk;
@@ -279,19 +306,21 @@ int32_t CCommandInterface::SingleRequest(int32_t id, int32_t addressMode,
     return result;
 }
 
+// The response bytes are copied whatever the result, so a negative answer (7F 31 22) can be
+// read; the result is the byte count or the negative service result.
 int32_t CCommandInterface::ByteSingleRequest(int32_t id, int32_t addressMode,
                                              const uint8_t* request, int32_t count,
                                              uint8_t* response) {
-    if (CEcu* ecu = EcuObject(id)) ecu->ClearResponseText();
-    if (count <= 0 || count > kMaxRequestBytes || request == nullptr) {
-        return EcuObject(id) == nullptr ? kResultFailure : kResultBadParameter;
-    }
+    CEcu* ecu = ConnectedEcu(id);
+    if (ecu == nullptr) return kResultFailure;
+    if (!ecu->SingleRequestAllowed()) return kResultNotPermitted;
+    if (count <= 0 || count > kMaxRequestBytes || request == nullptr) return kResultBadParameter;
+    std::string text;
     const int32_t result = SingleRequest(
-        id, addressMode, BytesToHexString(request, static_cast<std::size_t>(count)), nullptr);
-    CEcu* ecu = EcuObject(id);
-    if (result < 0 || ecu == nullptr) return result;
+        id, addressMode, BytesToHexString(request, static_cast<std::size_t>(count)), &text);
     std::size_t stored = 0;
-    const int32_t bytes = HexStringToBytes(ecu->ResponseText(), response, kMaxRequestBytes, stored);
+    const int32_t bytes = HexStringToBytes(text, response, kMaxRequestBytes, stored);
+    if (result < 0) return result;
     return bytes < 0 ? kResultCommunication : bytes;
 }
 
@@ -342,7 +371,7 @@ int32_t CCommandInterface::DbrUpload(int32_t lEcuObjectId, const std::string& st
     order.command = kCommandUpload;
     order.uploadHeader = strHeader;
     *lResult = ecu->RunService(order);
-    *strUpload = ecu->UploadText();
+    *strUpload = ecu->LastResult().uploadText;
     return kHResultOk;
 }
 
@@ -358,7 +387,7 @@ int32_t CCommandInterface::DbrDownload(int32_t lEcuObjectId, int32_t lType,
     }
     if (strHexData.empty()) return kHResultEmptyHexData;
     ServiceOrder order;
-    if (strHexData.find(kHexEndRecord) != std::string::npos) {
+    if (HoldsIntelHexEndRecord(strHexData)) {
         order.hexText = strHexData;
     } else if (ReadHexFile(strHexData, order.hexText)) {
         order.hexFilePath = strHexData;
@@ -369,7 +398,7 @@ int32_t CCommandInterface::DbrDownload(int32_t lEcuObjectId, int32_t lType,
     order.command = kCommandDownload;
     order.downloadType = lType;
     order.downloadOption = ecu->Parameters().downloadOption;
-    *lResult = ecu->RunService(order);
+    *lResult = ecu->RunService(std::move(order));
     return kHResultOk;
 }
 
@@ -400,7 +429,7 @@ int32_t CCommandInterface::DbrGetIdent(int32_t lEcuObjectId, std::string* strIde
     ServiceOrder order;
     order.command = kCommandGetObjectInfo;
     *lResult = ecu->RunService(order);
-    *strIdent = ecu->IdentText();
+    *strIdent = ecu->LastResult().identText;
     return kHResultOk;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ class CCommandInterface : public CProxyCommandInterfaceEvents {
     static constexpr int32_t kEcuIdBase = 1000;
     static constexpr int32_t kMaxRequestBytes = 4096;  // byte-buffer requests and responses
     static constexpr int32_t kPointerError = static_cast<int32_t>(0x80004003u);  // E_POINTER
+    // Largest HEX file DbrDownload reads: the text of a 16 MiB image in records of 16 data
+    // bytes (45 characters with CR LF per 16 bytes) and some room.
+    static constexpr std::size_t kMaxHexFileBytes = std::size_t{48} << 20;
 
     explicit CCommandInterface(ObjectRegistry registry = DefaultObjectRegistry());
     // Destroys every ECU object and communication object, then drops the sinks.
@@ -58,7 +62,9 @@ class CCommandInterface : public CProxyCommandInterfaceEvents {
                               uint8_t* uResponse, int32_t* lResult);
     int32_t DbrUpload(int32_t lEcuObjectId, const std::string& strHeader, std::string* strUpload,
                       int32_t* lResult);
-    // strHexData: Intel-HEX text (it holds ":00000001FF") or the path of a HEX file.
+    // strHexData: Intel-HEX text (a line of it is the end record ":00000001FF", either case)
+    // or the path of a HEX file: a regular file of at most kMaxHexFileBytes, read without
+    // blocking (a FIFO or device gives -3, as a missing or larger file does).
     int32_t DbrDownload(int32_t lEcuObjectId, int32_t lType, const std::string& strHexData,
                         int32_t* lResult);
     int32_t DbrJob(int32_t lEcuObjectId, const std::string& strJob, int32_t* lResult);
@@ -83,7 +89,8 @@ class CCommandInterface : public CProxyCommandInterfaceEvents {
                           std::string* response);
     int32_t ByteSingleRequest(int32_t id, int32_t addressMode, const uint8_t* request,
                               int32_t count, uint8_t* response);
-    void DestroyCommunicationObject(int32_t index);
+    // False, object kept, when its worker does not stop.
+    bool DestroyCommunicationObject(int32_t index);
 
     ObjectRegistry registry_;
     std::array<std::unique_ptr<CSoftwareInterface>, kTableSize> communicationObjects_;

@@ -1,5 +1,8 @@
 #include "ecu/CEcu.h"
 
+#include <cstdio>
+#include <utility>
+
 #include "engine/CSoftwareInterface.h"
 #include "platform/SystemInfo.h"
 
@@ -13,12 +16,15 @@ CEcu::~CEcu() {
 
 int32_t CEcu::RunService(ServiceOrder order) {
     if (communicationObject_ == nullptr) return kResultFailure;
+    // The order is kept without its HEX text, which may be the size of a whole image.
+    std::string hexText = std::exchange(order.hexText, {});
     lastOrder_ = order;
-    const int32_t result = communicationObject_->ExecuteService(order);
-    if (communicationObject_->ServiceCompleted()) {
-        lastResult_ = communicationObject_->ResultRecord();
-        responseText_ = lastResult_.response;
-    }
+    order.hexText = std::move(hexText);
+    const int32_t result = communicationObject_->ExecuteService(std::move(order));
+    // A service that did not finish may still be writing: none of its texts are taken.
+    lastResult_ = communicationObject_->ServiceCompleted() ? communicationObject_->ResultRecord()
+                                                           : ServiceOrder{};
+    responseText_ = lastResult_.response;
     return result;
 }
 
@@ -28,6 +34,14 @@ int32_t CEcu::ConnectThroughCommunicationObject() {
     order.command = kCommandConnect;
     lastOrder_ = order;
     return communicationObject_->ExecuteService(order, this);
+}
+
+void CEcu::SetAddressIdents(uint32_t requestId, uint32_t responseId) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%Xh", static_cast<unsigned>(responseId));
+    ident_[kIdentEcuAddress] = text;
+    std::snprintf(text, sizeof(text), "0x%Xh", static_cast<unsigned>(requestId));
+    ident_[kIdentTesterAddress] = text;
 }
 
 void CEcu::InitIdent(const std::string& objectType, const std::string& protocolKeyword) {

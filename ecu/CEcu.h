@@ -82,11 +82,16 @@ class CEcu {
                                            const std::string& /*response*/) {
         return {};
     }
+    // Writes the ident fields ECU and TESTER ("0x%Xh") from the CAN identifiers in force,
+    // as the model's ECU= and TESTER= options name them (GetParameterString writes the same
+    // values). The base: ECU is the identifier the ECU answers on, TESTER the one it hears.
+    virtual void SetAddressIdents(uint32_t requestId, uint32_t responseId);
     // The key request for a seed in a diagnostic mode; empty when there is none.
     virtual std::string GetKeyRequest(int32_t /*diagnosticMode*/, int32_t /*seed*/) { return {}; }
 
-    // Runs one order on the communication object and keeps its result record; returns the
-    // service result (-7 without a communication object).
+    // Runs one order on the communication object and keeps its result record (empty when the
+    // service did not finish, e.g. -5); returns the service result (-7 without a
+    // communication object).
     int32_t RunService(ServiceOrder order);
 
     bool IsConnected() const { return connected_.load(); }
@@ -101,7 +106,7 @@ class CEcu {
     void ForgetCommunicationObject() { communicationObject_ = nullptr; }
 
     const std::string& ResponseText() const { return responseText_; }
-    void ClearResponseText() { responseText_.clear(); }
+    // Texts as the services write them on the worker; the client reads LastResult().
     const std::string& UploadText() const { return uploadText_; }
     const std::string& IdentText() const { return identText_; }
     const ServiceOrder& LastResult() const { return lastResult_; }

@@ -95,7 +95,7 @@ void AppendHexData(std::string& text, uint32_t address, const uint8_t* data, std
 
 CEcuUdsModel::CEcuUdsModel(CSoftwareInterface* communicationObject, const std::string& keyword,
                            const std::string& maker, UdsIdentifierStyle style)
-    : CEcu(communicationObject), keyword_(keyword), style_(style) {
+    : CEcu(communicationObject), keyword_(keyword), configurationKeyword_(keyword), style_(style) {
     SetCreated(true);
     InitIdent(keyword, kProtocolKeyword);
     ident_[kIdentMaker] = maker;
@@ -254,14 +254,19 @@ std::string CEcuUdsModel::GetParameterString() {
     std::snprintf(text, sizeof(text),
                   "%s|%s|ECU=0x%Xh|TESTER=0x%Xh|%s=0x%Xh|REBOOT=%d|USEFILLBYTE=%d|FILLBYTE=%d|"
                   "SERVICESINGLEREQUEST=%d|SERVICEUPLOAD=%d|SERVICEDOWNLOAD=%d|",
-                  keyword_.c_str(), kProtocolKeyword, static_cast<unsigned>(EcuField()),
-                  static_cast<unsigned>(TesterField()), style_.functionalLabel,
-                  static_cast<unsigned>(uds.functionalId), uds.reboot, uds.useFillByte,
-                  uds.fillByte, SingleRequestAllowed() ? 1 : 0, UploadAllowed() ? 1 : 0,
-                  DownloadAllowed() ? 1 : 0);
+                  configurationKeyword_.c_str(), kProtocolKeyword,
+                  static_cast<unsigned>(EcuField()), static_cast<unsigned>(TesterField()),
+                  style_.functionalLabel, static_cast<unsigned>(uds.functionalId), uds.reboot,
+                  uds.useFillByte, uds.fillByte, SingleRequestAllowed() ? 1 : 0,
+                  UploadAllowed() ? 1 : 0, DownloadAllowed() ? 1 : 0);
     std::string result = text;
     if (style_.reportsJob) result += std::string("SERVICEJOB=") + (JobAllowed() ? "1" : "0");
     return result;
+}
+
+void CEcuUdsModel::SetAddressIdents(uint32_t requestId, uint32_t responseId) {
+    if (style_.ecuFieldIsRequest) std::swap(requestId, responseId);
+    CEcu::SetAddressIdents(requestId, responseId);
 }
 
 int32_t CEcuUdsModel::Connect() {

@@ -76,6 +76,8 @@ class CEcuUdsModel : public CEcu {
     int32_t SetParameter(const std::string& key, const std::string& value) override;
     // -7 without a communication object, else the connect result of the UDS stack.
     int32_t Connect() override;
+    // ECU= and TESTER= as in GetParameterString: the model's ECU and tester fields.
+    void SetAddressIdents(uint32_t requestId, uint32_t responseId) override;
     // "<prefix> HH LL" from the 16-bit seed in bytes 3 and 4 of a "67 xx" response; empty
     // when the response is shorter, malformed or no positive security-access answer.
     std::string BuildAccessRequest(const AccessStep& step, const std::string& response) override;
@@ -112,6 +114,8 @@ class CEcuUdsModel : public CEcu {
     CEcuUdsModel(CSoftwareInterface* communicationObject, const std::string& keyword,
                  const std::string& maker, UdsIdentifierStyle style);
 
+    // The first token of GetParameterString when it is not the type keyword.
+    void SetConfigurationKeyword(const std::string& keyword) { configurationKeyword_ = keyword; }
     // Parses the creation string; clears the created flag when it is rejected.
     void ApplyCreationString(const std::string& parameter);
     // Adds one access step; false when the table is full.
@@ -134,6 +138,7 @@ class CEcuUdsModel : public CEcu {
     uint32_t& TesterField();
 
     std::string keyword_;
+    std::string configurationKeyword_;
     std::string user_;
     UdsIdentifierStyle style_;
 };

@@ -11,6 +11,8 @@ constexpr int32_t kUploadTimeoutMs = 120000;
 constexpr int32_t kDownloadTimeoutMs = 600000;
 constexpr int32_t kJobTimeoutMs = 180000;
 constexpr int32_t kProgrammingAccess = 2;
+// The family name its configuration text starts with, for both controllers.
+constexpr const char* kConfigurationKeyword = "R6X";
 constexpr uint32_t kAllSteps = (1u << CEcuVoltarisR61UdsIso14229::kAccessSteps) - 1;
 
 }  // namespace
@@ -31,6 +33,7 @@ CEcuVoltarisR61UdsIso14229::CEcuVoltarisR61UdsIso14229(CSoftwareInterface* commu
     uds.programmingAccess = kProgrammingAccess;
     uds.crcInDependencyCheck = true;
     SetPermissions(false, false, false, false);
+    SetConfigurationKeyword(kConfigurationKeyword);
     ApplyCreationString(parameter);
     InitPredefinedAccess();
     EnableAccessSteps(kAllSteps);

@@ -55,11 +55,17 @@ std::string BytesToHexString(const uint8_t* bytes, std::size_t count) {
     return text;
 }
 
-int32_t HexStringToBytes(std::string_view text, uint8_t* out, std::size_t capacity,
-                         std::size_t& stored) {
-    stored = 0;
-    std::size_t total = 0;
+namespace {
+struct HexScan {
+    std::size_t total = 0;  // bytes the text holds
     bool malformed = false;
+};
+
+// Reads the tokens of text, storing at most capacity bytes.
+HexScan ScanHexString(std::string_view text, uint8_t* out, std::size_t capacity,
+                      std::size_t& stored) {
+    HexScan scan;
+    stored = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
         while (pos < text.size() && IsSpace(text[pos])) ++pos;
@@ -69,14 +75,37 @@ int32_t HexStringToBytes(std::string_view text, uint8_t* out, std::size_t capaci
         const int value = TokenValue(text.substr(pos, end - pos));
         pos = end;
         if (value < 0) {
-            malformed = true;
+            scan.malformed = true;
             continue;
         }
         if (stored < capacity) out[stored++] = static_cast<uint8_t>(value);
-        ++total;
+        ++scan.total;
     }
-    if (malformed || total > capacity) return kHexMalformed;
-    return static_cast<int32_t>(total);
+    return scan;
+}
+}  // namespace
+
+int32_t HexStringToBytes(std::string_view text, uint8_t* out, std::size_t capacity,
+                         std::size_t& stored) {
+    const HexScan scan = ScanHexString(text, out, capacity, stored);
+    if (scan.malformed || scan.total > capacity) return kHexMalformed;
+    return static_cast<int32_t>(scan.total);
+}
+
+void AppendLatin1(std::string& text, uint8_t byte) {
+    if (byte < 0x80) {
+        text += static_cast<char>(byte);
+        return;
+    }
+    text += static_cast<char>(0xC0 | (byte >> 6));
+    text += static_cast<char>(0x80 | (byte & 0x3F));
+}
+
+std::string Latin1ToUtf8(const uint8_t* bytes, std::size_t count) {
+    std::string text;
+    text.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) AppendLatin1(text, bytes[i]);
+    return text;
 }
 
 void CConvert::BytesToHex(const ByteBuffer& in) {
@@ -101,7 +130,7 @@ std::string DecodeBytes(const ShortByteBuffer& field, const std::string& type) {
     char digits[24];
     if (type == "A") {
         for (std::size_t i = 0; i < count; ++i) {
-            if (field.data[i] != 0) text += static_cast<char>(field.data[i]);
+            if (field.data[i] != 0) AppendLatin1(text, field.data[i]);
         }
     } else if (type == "H") {
         text = count == 0 ? std::string("00") : BytesToHexString(field.data, count);
@@ -125,10 +154,13 @@ std::string DecodeBytes(const ShortByteBuffer& field, const std::string& type) {
 
 std::string DecodeScaledResponse(const std::string& responseHex, const std::string& scaling,
                                  const std::string& separator) {
-    CConvert convert;
-    convert.text = responseHex;
+    // Fields lie in the first ShortByteBuffer bytes; a longer response is cut, not refused.
     ShortByteBuffer response;
-    if (convert.HexToBytes(response) < 0) return {};
+    std::size_t stored = 0;
+    if (ScanHexString(responseHex, response.data, ShortByteBuffer::kCapacity, stored).malformed) {
+        return {};
+    }
+    response.length = static_cast<uint16_t>(stored);
     std::size_t offset = std::min<std::size_t>(kResponseHeaderBytes, response.length);
     std::string result;
     std::size_t start = 0;

@@ -24,6 +24,11 @@ std::string BytesToHexString(const uint8_t* bytes, std::size_t count);
 int32_t HexStringToBytes(std::string_view text, uint8_t* out, std::size_t capacity,
                          std::size_t& stored);
 
+// ECU bytes as text: each byte is the Latin-1 character of its value (E4 is "ä"), written
+// as UTF-8, so texts from an ECU are always valid UTF-8.
+void AppendLatin1(std::string& text, uint8_t byte);
+std::string Latin1ToUtf8(const uint8_t* bytes, std::size_t count);
+
 // Converter of one text and one byte buffer, made on the stack for one conversion.
 class CConvert {
   public:
@@ -39,7 +44,7 @@ class CConvert {
     int32_t HexToBytes(ShortByteBuffer& out) const;
 };
 
-// Display text of a response field by its type letter: "A" ASCII (zero bytes skipped),
+// Display text of a response field by its type letter: "A" Latin-1 text (zero bytes skipped),
 // "H" hex byte string ("00" for no bytes), "U" unsigned big-endian number, "I" each byte in
 // decimal, "D" each byte as two decimal digits, "B" and any other letter: empty.
 std::string DecodeBytes(const ShortByteBuffer& field, const std::string& type);
@@ -47,7 +52,8 @@ std::string DecodeBytes(const ShortByteBuffer& field, const std::string& type);
 // Formats a positive response field by field: the first three bytes (service id and
 // identifier) are dropped, then each "_"-separated token of scaling ("A16", "H4", "D3")
 // decodes its count of bytes (cut to what remains); texts are joined by separator.
-// A response that is no hex byte string gives an empty text.
+// Only the first 300 bytes of a longer response are decoded; a response that is no hex byte
+// string gives an empty text.
 std::string DecodeScaledResponse(const std::string& responseHex, const std::string& scaling,
                                  const std::string& separator);
 

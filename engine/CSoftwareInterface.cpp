@@ -1,6 +1,7 @@
 #include "engine/CSoftwareInterface.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "devices/CHardwareInterface.h"
 #include "ecu/CEcu.h"
@@ -78,9 +79,12 @@ int32_t CSoftwareInterface::DispatchService() {
         IdleOrClear(command);
         return 0;
     }
+    // The HEX text goes to the download alone: no record keeps a copy of it.
+    std::string hexText = std::exchange(currentOrder_.hexText, {});
     resultRecord_ = currentOrder_;
     resultRecord_.response.clear();
-    serviceResult_ = RunServiceOperation(command, currentOrder_);
+    ClearAttachedTexts(command);
+    serviceResult_ = RunServiceOperation(command, currentOrder_, std::move(hexText));
     AfterService(command);
     // A service that was told to stop leaves the status as it was.
     if (cancel_.IsSet()) serviceResult_ = kResultTimeout;
@@ -90,7 +94,8 @@ int32_t CSoftwareInterface::DispatchService() {
     return 0;
 }
 
-int32_t CSoftwareInterface::RunServiceOperation(int32_t command, const ServiceOrder& order) {
+int32_t CSoftwareInterface::RunServiceOperation(int32_t command, const ServiceOrder& order,
+                                                std::string hexText) {
     switch (command) {
         case kCommandCreateHWObject:
             return ServiceCreateHWObject(order);
@@ -108,8 +113,11 @@ int32_t CSoftwareInterface::RunServiceOperation(int32_t command, const ServiceOr
             return ServiceSingleRequest(order);
         case kCommandUpload:
             return ServiceUpload(order);
-        case kCommandDownload:
-            return ServiceDownload(order);
+        case kCommandDownload: {
+            ServiceOrder download = order;
+            download.hexText = std::move(hexText);
+            return ServiceDownload(std::move(download));
+        }
         case kCommandJob:
             return ServiceJob(order);
         case kCommandKeepAlive:
@@ -117,6 +125,14 @@ int32_t CSoftwareInterface::RunServiceOperation(int32_t command, const ServiceOr
         default:
             return kResultOk;
     }
+}
+
+// An ident or upload starts from empty texts, so a failed one shows nothing stale.
+void CSoftwareInterface::ClearAttachedTexts(int32_t command) {
+    CEcu* ecu = attachedEcu_.load();
+    if (ecu == nullptr) return;
+    if (command == kCommandGetObjectInfo) ecu->SetIdentText({});
+    if (command == kCommandUpload) ecu->SetUploadText({});
 }
 
 void CSoftwareInterface::IdleOrClear(int32_t command) {
@@ -135,7 +151,7 @@ bool CSoftwareInterface::WaitForWorker(uint32_t timeoutMs) {
     return thread_->WaitParked(timeoutMs);
 }
 
-int32_t CSoftwareInterface::ExecuteService(const ServiceOrder& order, CEcu* connectingEcu) {
+int32_t CSoftwareInterface::ExecuteService(ServiceOrder order, CEcu* connectingEcu) {
     serviceCompleted_ = false;
     if (!thread_ || !thread_->IsAlive()) return thread_ ? kResultTimeout : kResultFailure;
     SetKeepAlive(0);
@@ -143,11 +159,8 @@ int32_t CSoftwareInterface::ExecuteService(const ServiceOrder& order, CEcu* conn
     // back first.
     if (!WaitForWorker(kParkTimeoutMs)) return kResultTimeout;
     cancel_.Reset();
-    currentOrder_ = order;
-    if (connectingEcu != nullptr) {
-        parameters_ = connectingEcu->Parameters();
-        attachedEcu_.store(connectingEcu);
-    }
+    currentOrder_ = std::move(order);
+    if (connectingEcu != nullptr) Attach(*connectingEcu);
     currentTimeoutMs_ = GetServiceTimeout();
     const uint32_t timeoutMs = currentTimeoutMs_ > 0 ? static_cast<uint32_t>(currentTimeoutMs_) : 0;
     const uint64_t passes = thread_->Resume(CCommunicationServiceThread::kOnePass);
@@ -164,10 +177,32 @@ int32_t CSoftwareInterface::ExecuteService(const ServiceOrder& order, CEcu* conn
         return kResultTimeout;
     }
     serviceCompleted_ = true;
-    completedRecord_ = resultRecord_;
+    HandOverResult();
     const int32_t result = serviceResult_;
+    // The link was up already when another ECU object connects: the status does not change,
+    // so the connecting object is marked here.
+    if (connectingEcu != nullptr && result == kResultOk && StatusCode() == kStatusConnected) {
+        connectingEcu->SetConnected(true);
+    }
     SetKeepAlive(1);
     return result;
+}
+
+void CSoftwareInterface::Attach(CEcu& ecu) {
+    CEcu* replaced = attachedEcu_.exchange(&ecu);
+    if (replaced != nullptr && replaced != &ecu) replaced->SetConnected(false);
+    parameters_ = ecu.Parameters();
+}
+
+// Called with the worker parked after a finished service: the texts are no longer written.
+void CSoftwareInterface::HandOverResult() {
+    completedRecord_ = resultRecord_;
+    const CEcu* ecu = attachedEcu_.load();
+    if (ecu == nullptr) return;
+    if (completedRecord_.command == kCommandGetObjectInfo) {
+        completedRecord_.identText = ecu->IdentText();
+    }
+    if (completedRecord_.command == kCommandUpload) completedRecord_.uploadText = ecu->UploadText();
 }
 
 void CSoftwareInterface::KeepAlivePhase(int32_t phase) {
@@ -195,11 +230,18 @@ bool CSoftwareInterface::DetachEcu(const CEcu* ecu) {
     return true;
 }
 
-void CSoftwareInterface::StopWorker() {
-    if (!thread_) return;
+bool CSoftwareInterface::StopWorker() {
+    if (!thread_) return true;
     cancel_.Set();
     thread_->RequestPark();
+    if (!thread_->WaitParked(kParkTimeoutMs)) return false;
     thread_.reset();
+    return true;
+}
+
+void CSoftwareInterface::SilenceEvents() {
+    std::lock_guard lock(eventsMutex_);
+    events_ = nullptr;
 }
 
 void CSoftwareInterface::SetHardwareInterface(std::unique_ptr<CHardwareInterface> hardware) {
@@ -279,18 +321,23 @@ void CSoftwareInterface::SetStatus(int32_t result, int32_t requested) {
 // ---------------------------------------------------------------- events
 
 void CSoftwareInterface::RaiseProgress(int16_t blockId, int16_t progress, const std::string& text) {
-    if (progressFlag_ && events_ != nullptr) events_->FireProgress(blockId, progress, text);
+    if (!progressFlag_) return;
+    std::lock_guard lock(eventsMutex_);
+    if (events_ != nullptr) events_->FireProgress(blockId, progress, text);
 }
 
 void CSoftwareInterface::RaiseStatus(int32_t code, const std::string& text) {
-    if (!statusFlag_ || events_ == nullptr) return;
+    if (!statusFlag_) return;
     char line[160];
     std::snprintf(line, sizeof(line), "Status: %d %s", code, text.c_str());
-    events_->FireStatus(code, line);
+    std::lock_guard lock(eventsMutex_);
+    if (events_ != nullptr) events_->FireStatus(code, line);
 }
 
 void CSoftwareInterface::RaiseTrace(int32_t traceId, const std::string& text) {
-    if (traceFlag_ && events_ != nullptr) events_->FireTrace(traceId, text);
+    if (!traceFlag_) return;
+    std::lock_guard lock(eventsMutex_);
+    if (events_ != nullptr) events_->FireTrace(traceId, text);
 }
 
 void CSoftwareInterface::DelayMs(uint32_t ms) {

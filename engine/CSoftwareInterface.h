@@ -114,20 +114,24 @@ class CSoftwareInterface {
     // Runs order on the worker and returns the service result, or -5 when it did not finish
     // within GetServiceTimeout (the service is then asked to stop and the next order waits
     // until it has), -7 without a worker. connectingEcu, when given, hands over its
-    // parameter block and becomes the attached ECU object before the order runs.
-    int32_t ExecuteService(const ServiceOrder& order, CEcu* connectingEcu = nullptr);
+    // parameter block and becomes the attached ECU object before the order runs (the object
+    // it replaces is marked not connected); a successful connect marks it connected.
+    int32_t ExecuteService(ServiceOrder order, CEcu* connectingEcu = nullptr);
     // True when the last ExecuteService saw its service finish; only then is ResultRecord
     // the record of that service.
     bool ServiceCompleted() const { return serviceCompleted_; }
-    // The result record of the last completed service (client side; keep-alive passes that
-    // follow do not touch it).
+    // The result record of the last completed service, with the attached ECU object's ident
+    // and upload texts (client side; keep-alive passes that follow do not touch it).
     const ServiceOrder& ResultRecord() const { return completedRecord_; }
     // Clears the attachment of ecu (being destroyed), after the worker has parked. False when
     // a service still runs on it.
     bool DetachEcu(const CEcu* ecu);
-    // Parks and ends the worker; called before destruction so that no pass runs on a
-    // half-destroyed object.
-    void StopWorker();
+    // Stops the running service and ends the worker; called before destruction so that no
+    // pass runs on a half-destroyed object. False, worker left running, when it did not park
+    // within kParkTimeoutMs.
+    bool StopWorker();
+    // No event leaves this object any more (waits for one being fired).
+    void SilenceEvents();
 
     // --- status machine and events ---
     void SetStatus(int32_t result, int32_t requested);
@@ -181,12 +185,18 @@ class CSoftwareInterface {
     std::vector<std::string> stringList_;
 
   private:
-    int32_t RunServiceOperation(int32_t command, const ServiceOrder& order);
+    int32_t RunServiceOperation(int32_t command, const ServiceOrder& order, std::string hexText);
     void IdleOrClear(int32_t command);
     void ApplyStatus(int32_t code, const char* text, int32_t raised);
     void SetAttachedConnected(bool connected);
     bool WaitForWorker(uint32_t timeoutMs);
+    // Makes ecu the attached object; the one it replaces is no longer connected.
+    void Attach(CEcu& ecu);
+    void HandOverResult();
+    void ClearAttachedTexts(int32_t command);
 
+    // Held while an event is fired; recursive, as a sink may cause another event.
+    std::recursive_mutex eventsMutex_;
     IServiceEvents* events_;
     int32_t protocolCode_;
     bool parametersAccepted_ = true;

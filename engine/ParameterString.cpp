@@ -66,8 +66,7 @@ int32_t ReadDecimal(std::string_view value) {
 }
 
 bool ReadSwitch(std::string_view value) {
-    const std::string stripped = StripBlanks(value);
-    return stripped == "1";
+    return ReadDecimal(StripBlanks(value)) == 1;
 }
 
 namespace {

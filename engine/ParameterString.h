@@ -29,7 +29,8 @@ std::string StripBlanks(std::string_view value);
 // The leading decimal digits of value, with an optional sign; 0 when there are none.
 int32_t ReadDecimal(std::string_view value);
 
-// A switch key (TRACE, PROGRESS, STATUS, ...): on only for the value 1.
+// A switch key (TRACE, PROGRESS, STATUS, VECTOR, ...): blanks removed, read as ReadDecimal;
+// on only for the number 1 ("1", "01", "1x").
 bool ReadSwitch(std::string_view value);
 
 // An unsigned number in hexadecimal with an optional "0x" prefix and "h" suffix ("0x33h",

@@ -44,6 +44,10 @@ struct ServiceOrder {
     std::string uploadHeader;
     std::string job;      // job text of DbrJob
     std::string hexText;  // Intel-HEX lines separated by "|"
+    // Result record only: the attached ECU object's ident text (command 7) or upload text
+    // (command 12) as the service left it.
+    std::string identText;
+    std::string uploadText;
 };
 
 }  // namespace diagbridge

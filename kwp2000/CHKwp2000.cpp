@@ -163,7 +163,7 @@ std::string CHKwp2000::IdentText(const char* request) {
     if (count <= static_cast<int32_t>(kIdentDataOffset) || bytes[0] != kPositiveIdent) return {};
     std::string text;
     for (std::size_t i = kIdentDataOffset; i < stored; ++i) {
-        if (bytes[i] != 0) text += static_cast<char>(bytes[i]);
+        if (bytes[i] != 0) AppendLatin1(text, bytes[i]);
     }
     return text;
 }

@@ -6,6 +6,7 @@
 #include "ecu/CEcu.h"
 #include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
+#include "engine/IntelHexReader.h"
 #include "engine/ParameterString.h"
 #include "kwp2000/CSKwp2000.h"
 #include "kwp2000/KwpText.h"
@@ -33,7 +34,6 @@ constexpr std::size_t kFramPairs = 16;
 constexpr std::size_t kPairBytes = 6;
 constexpr std::size_t kDataOffset = 2;
 
-constexpr std::size_t kRecordOverhead = 5;     // length, address (2), type, checksum
 constexpr std::size_t kMaxTransferData = 254;  // 255 frame bytes less the service id
 constexpr const char* kEndRecord = "00 00 00 01 FF";
 constexpr uint32_t kEndRecordPauseMs = 500;
@@ -53,32 +53,6 @@ constexpr int32_t kMaxPercent = 100;
 constexpr std::size_t kStatusAnswerLength = 4;
 enum UpgradeState : uint8_t { kIdle = 0, kBusy = 1, kOk = 2, kFailed = 3 };
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// One Intel-HEX line as a hex byte string of the complete record; empty when the line is
-// damaged (stray separators, odd digits, wrong length byte or checksum, too long to send).
-std::string RecordText(std::string line) {
-    const std::size_t first = line.find_first_not_of(" :");
-    line = first == std::string::npos ? std::string() : line.substr(first);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (line.empty() || line.size() % 2 != 0) return {};
-    if (!std::all_of(line.begin(), line.end(), IsHexDigit)) return {};
-    std::string text;
-    for (std::size_t i = 0; i < line.size(); i += 2) {
-        if (i > 0) text += ' ';
-        text += line.substr(i, 2);
-    }
-    const std::vector<uint8_t> bytes = KwpBytes(text);
-    if (bytes.size() < kRecordOverhead || bytes.size() > kMaxTransferData) return {};
-    if (bytes[0] != bytes.size() - kRecordOverhead) return {};
-    uint8_t sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-    if (static_cast<uint8_t>(-sum) != bytes.back()) return {};
-    return text;
-}
-
 const char* TypeText(int32_t type, bool withPath) {
     switch (type) {
         case kLoader:
@@ -94,7 +68,7 @@ const char* TypeText(int32_t type, bool withPath) {
     }
 }
 
-int32_t ClassifyRange(uint32_t start, uint32_t end) {
+int32_t ClassifyRange(uint32_t start, uint64_t end) {
     if (start != kSoftwareStart && start != kSoftwareStartHigh) {
         return start >= kDatasetStart && end <= kDatasetEnd ? kDataset : kInvalidType;
     }
@@ -216,21 +190,29 @@ int32_t CSKwp2000::ParseRecords(const std::string& hexText) {
     records_.clear();
     platform::IClock& clock = platform::Clock();
     uint32_t lastKeepAlive = clock.TickMs();
-    for (const std::string& line : SplitParameterTokens(hexText)) {
+    // Every record up to the end record goes to the ECU as it stands; the end record is sent
+    // once after them.
+    IntelHexReader reader(hexText);
+    IntelHexRecord record;
+    bool hasData = false;
+    for (;;) {
         const uint32_t now = clock.TickMs();
         if (platform::ElapsedMs(lastKeepAlive, now) >= kParseKeepAliveMs) {
             lastKeepAlive = now;
             ServiceKeepAlive();
         }
-        if (line.find_first_not_of(" :\r\n") == std::string::npos) continue;
-        const std::string record = RecordText(line);
-        if (record.empty()) {
+        const IntelHexStep step = reader.Next(record);
+        if (step == IntelHexStep::kEnd) break;
+        if (step == IntelHexStep::kMalformed || record.bytes.size() > kMaxTransferData) {
             records_.clear();
             return kHexConvertFailed;
         }
-        if (record != kEndRecord) records_.push_back(record);
+        hasData = hasData || (record.type == kHexData && !record.data.empty());
+        records_.push_back(BytesToHexString(record.bytes.data(), record.bytes.size()));
     }
-    return records_.empty() ? kHexConvertFailed : kResultOk;
+    if (hasData) return kResultOk;
+    records_.clear();
+    return kHexConvertFailed;
 }
 
 int32_t CSKwp2000::SendRecords() {

@@ -81,8 +81,7 @@ int32_t CSUdsIso14229::ServiceGetObjectInfo(ServiceOrder /*order*/) {
         RaiseProgress(0, 50, std::string("ServiceGetObjectInfo:  GetEcuIdentData ") + item.name);
         ecu->SetIdent(item.field, GetEcuIdentData(item.ident));
     }
-    ecu->SetIdent(CEcu::kIdentEcuAddress, Format("0x%Xh", parameters_.uds.responseId));
-    ecu->SetIdent(CEcu::kIdentTesterAddress, Format("0x%Xh", parameters_.uds.requestId));
+    ecu->SetAddressIdents(parameters_.uds.requestId, parameters_.uds.responseId);
     const std::pair<const char*, std::size_t> lines[] = {
         {"NAME=", CEcu::kIdentObjectType},
         {"OBJECTTYPE=", CEcu::kIdentObject},

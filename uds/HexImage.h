@@ -9,24 +9,10 @@ namespace diagbridge {
 
 // Intel-HEX download text -> address-ordered, merged UDS transfer blocks.
 //
-// Input: the records as text lines separated by "|". Per line:
-// - white space (blank, tab, CR, LF) at both ends is ignored, and so is a line that is
-//   empty then; after that, leading colons are stripped;
-// - what remains must be hex digit pairs (either case): record length, 16-bit address, type,
-//   data, checksum. Any other character (blank, colon, comma, semicolon ...), an odd digit
-//   count, a byte count other than record length + 5, or a checksum that does not make the
-//   sum of all bytes 0 modulo 256 fails the conversion.
-// Records:
-// - 00 data: placed at base x multiplier + 16-bit address (address units: bytes, or 16-bit
-//   words in word addressing); in word addressing its length must be even. Data runs on
-//   linearly and must end at or below 2^32. Under an extended segment address it must also
-//   end inside the segment's 64 KiB: tools disagree whether such data wraps or runs on.
-//   A data record without data adds nothing.
-// - 01 end of file: length 0, required exactly once; no record may follow it.
-// - 02 extended segment address: length 2, base := value, multiplier := 16.
-// - 04 extended linear address: length 2, base := value << 16, multiplier := 1.
-// - 03 and 05 (start addresses): length 4, accepted and ignored.
-// - any other type fails the conversion.
+// The text is read as IntelHexReader reads it (engine/IntelHexReader.h): lines separated by
+// "|" or line breaks, records by their bytes, the end record required once with nothing
+// after it, the last extended address record in force, data ending at or below 2^32.
+// A data record without data adds nothing.
 // Blocks: records that continue the previous record's addresses extend one block; the blocks
 // are then ordered by start address and every run of blocks in which each starts where the
 // previous one ends is merged into one block (its group number is its index). Data given twice

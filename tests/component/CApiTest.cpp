@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <regex>
 #include <string>
+#include <thread>
+
+#include "component/DbrComponent.h"
+#include "support/FakeRegistry.h"
 
 namespace {
 
@@ -36,6 +42,37 @@ TEST(CApiTest, VersionAndTablesThroughTheHandle) {
     EXPECT_EQ(DbrUnadvise(c, cookie), 0);
     EXPECT_EQ(DbrUnadvise(c, cookie), -3);
     DbrDestroy(c);
+}
+
+// DbrDestroy while a keep-alive pass is running: the pass ends during the teardown and fires
+// its trace, which must reach a sink that is still there.
+TEST(CApiTest, DestroyWhileAKeepAliveRunsFiresIntoLiveSinks) {
+    DbrComponent* c = new DbrComponent(diagbridge::testing::FakeRegistry());
+    std::atomic<int> traces{0};
+    DbrEventCallbacks callbacks{};
+    callbacks.context = &traces;
+    callbacks.trace = [](void* context, int32_t, const char*) {
+        static_cast<std::atomic<int>*>(context)->fetch_add(1);
+    };
+    ASSERT_GE(DbrAdvise(c, &callbacks), 1u);
+    int32_t id = 0;
+    ASSERT_EQ(DbrCCreateCommunicationObject(c, "FAKE|TRACE=1", &id), 0);
+    auto& fake = *diagbridge::testing::FakeProtocol::lastCreated;
+    fake.useKeepAlive = true;
+    int32_t ecu = 0;
+    ASSERT_EQ(DbrCCreateEcuObject(c, "FAKE_ECU", id, &ecu), 0);
+    int32_t result = -1;
+    ASSERT_EQ(DbrCConnect(c, ecu, &result), 0);
+    ASSERT_EQ(result, 0);
+    fake.keepAliveBusyMs.store(1000);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fake.keepAliveBusy.load() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(fake.keepAliveBusy.load());
+    const int before = traces.load();
+    DbrDestroy(c);
+    EXPECT_EQ(traces.load(), before + 1);
 }
 
 }  // namespace

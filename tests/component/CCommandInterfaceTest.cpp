@@ -2,33 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
 #include "ecu/CEcu.h"
 #include "support/EventRecorder.h"
 #include "support/FakeProtocol.h"
+#include "support/FakeRegistry.h"
 
 namespace diagbridge {
 namespace {
 
 using testing::EventRecorder;
-
-// The component's tables plus the fake protocol (code 2, like UDS) and its ECU model.
-ObjectRegistry FakeRegistry() {
-    ObjectRegistry registry = DefaultObjectRegistry();
-    registry.protocols.push_back({testing::kFakeKeyword, kProtocolUds, "FakeProtocol",
-                                  &testing::CreateFakeProtocol});
-    registry.ecuTypes.push_back(
-        {testing::kFakeEcuKeyword, kProtocolUds, "FakeEcu", &testing::CreateFakeEcu});
-    registry.ecuTypes.push_back(
-        {"FAKE_KWP_ONLY", kProtocolKwp2000, "FakeEcu", &testing::CreateFakeEcu});
-    return registry;
-}
+using testing::FakeRegistry;
 
 class CommandInterfaceTest : public ::testing::Test {
-protected:
+  protected:
     CommandInterfaceTest() : component(FakeRegistry()) {}
 
     int32_t CreateCommunication(const std::string& parameter = "FAKE") {
@@ -134,7 +127,7 @@ TEST_F(CommandInterfaceTest, EcuIdsRangeFrom1000To1255) {
 
 TEST_F(CommandInterfaceTest, EcuCreationChecksKeywordAndProtocol) {
     const int32_t communication = CreateCommunication();
-    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);         // model of another protocol
+    EXPECT_EQ(CreateEcu(communication, "FAKE_KWP_ONLY"), -7);        // model of another protocol
     EXPECT_EQ(CreateEcu(communication, "T60.1_UDS_B|BOGUS=1"), -3);  // a UDS model refuses
     EXPECT_EQ(CreateEcu(communication, "NOPE"), -7);
     EXPECT_EQ(CreateEcu(communication, "FAKE_ECU|BOGUS=1"), -3);
@@ -241,6 +234,110 @@ TEST_F(CommandInterfaceTest, ByteBufferRequestsReturnTheResponseLength) {
               CCommandInterface::kPointerError);
 }
 
+TEST_F(CommandInterfaceTest, ByteBufferRequestsCheckTheObjectBeforeTheCount) {
+    const uint8_t request[] = {0x31, 0x01};
+    uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+    int32_t result = 0;
+    const int32_t notConnected = CreateEcu(CreateCommunication());
+    component._DbrSingleRequest(notConnected, request, 0, response, &result);
+    EXPECT_EQ(result, -7);
+    const int32_t forbidden = ConnectedEcu("FAKE_ECU|SERVICESINGLEREQUEST=0");
+    component._DbrSingleRequest(forbidden, request, 0, response, &result);
+    EXPECT_EQ(result, -4);
+}
+
+TEST_F(CommandInterfaceTest, ByteBufferRequestsHandOverANegativeResponse) {
+    const int32_t ecu = ConnectedEcu();
+    testing::FakeProtocol::lastCreated->answer = "7F 31 22";
+    testing::FakeProtocol::lastCreated->singleRequestResult = kResultNegativeResponse;
+    const uint8_t request[] = {0x31, 0x01, 0x02, 0x03};
+    for (bool extended : {false, true}) {
+        uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+        int32_t result = 0;
+        if (extended) {
+            component._DbrExtSingleRequest(ecu, 1, request, 4, response, &result);
+        } else {
+            component._DbrSingleRequest(ecu, request, 4, response, &result);
+        }
+        EXPECT_EQ(result, kResultNegativeResponse);
+        EXPECT_EQ(response[0], 0x7F);
+        EXPECT_EQ(response[1], 0x31);
+        EXPECT_EQ(response[2], 0x22);
+    }
+}
+
+// A service cut off by its time-out hands nothing over, and the client never reads a text
+// the stopped service may still be writing (the ident and upload texts are written after
+// the stop here).
+TEST_F(CommandInterfaceTest, OutTextsAfterATimeOutAreEmpty) {
+    const int32_t ecu = ConnectedEcu();
+    testing::FakeProtocol& fake = *testing::FakeProtocol::lastCreated;
+    int32_t result = 0;
+    EXPECT_EQ(Request(ecu, "22 F1 90", &result), "62 F1 90");
+    std::string text = "stale";
+    component.DbrGetIdent(ecu, &text, &result);
+    EXPECT_EQ(text, "NAME=FAKE|");
+    fake.timeoutMs = 20;
+    EXPECT_EQ(Request(ecu, testing::kBlockingRequest, &result), "");
+    EXPECT_EQ(result, kResultTimeout);
+    uint8_t response[CCommandInterface::kMaxRequestBytes] = {};
+    const uint8_t block[] = {0xB1};
+    component._DbrSingleRequest(ecu, block, 1, response, &result);
+    EXPECT_EQ(result, kResultTimeout);
+    EXPECT_EQ(response[0], 0);
+    component.DbrUpload(ecu, "BLOCK", &text, &result);
+    EXPECT_EQ(result, kResultTimeout);
+    EXPECT_EQ(text, "");
+    fake.blockIdent = true;
+    for (int i = 0; i < 3; ++i) {
+        text = "stale";
+        component.DbrGetIdent(ecu, &text, &result);
+        EXPECT_EQ(result, kResultTimeout);
+        EXPECT_EQ(text, "");
+    }
+    // Once the worker is back, a finished ident starts from an empty text.
+    fake.blockIdent = false;
+    fake.timeoutMs = 10000;
+    component.DbrGetIdent(ecu, &text, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "NAME=FAKE|");
+}
+
+// One link, several ECU objects: the one that connected last is the connected one.
+TEST_F(CommandInterfaceTest, ConnectingAnotherEcuObjectTakesOverTheLink) {
+    const int32_t first = ConnectedEcu();
+    const int32_t second = CreateEcu(0);
+    int32_t result = 0;
+    component.DbrConnect(second, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Request(second, "22 F1 90", &result), "62 F1 90");
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, -7);
+    component.DbrConnect(first, &result);
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDisconnect(second, &result);
+    EXPECT_EQ(result, -7);
+    component.DbrDisconnect(first, &result);
+    EXPECT_EQ(result, 0);
+    Request(first, "22 F1 90", &result);
+    EXPECT_EQ(result, -7);
+    // A new object after the connected one was deleted.
+    component.DbrConnect(second, &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDeleteEcuObject(second, &result);
+    EXPECT_EQ(result, 0);
+    const int32_t third = CreateEcu(0);
+    component.DbrConnect(third, &result);
+    EXPECT_EQ(result, 0);
+    Request(third, "22 F1 90", &result);
+    EXPECT_EQ(result, 0);
+    component.DbrDisconnect(third, &result);
+    EXPECT_EQ(result, 0);
+}
+
 TEST_F(CommandInterfaceTest, DownloadTakesHexTextOrAFile) {
     const int32_t ecu = ConnectedEcu("FAKE_ECU|DOWNLOADOPTION=7");
     int32_t result = 0;
@@ -268,7 +365,44 @@ TEST_F(CommandInterfaceTest, DownloadTakesHexTextOrAFile) {
     EXPECT_EQ(seen.hexText, ":0100000000FF|:00000001FF|");
     EXPECT_EQ(seen.hexFilePath, path);
     EXPECT_EQ(seen.downloadType, 3);
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << ":0100000000FF\n\n:00000001FF";
+    }
+    component.DbrDownload(ecu, 3, path, &result);
+    EXPECT_EQ(seen.hexText, ":0100000000FF||:00000001FF|");
     std::remove(path.c_str());
+}
+
+TEST_F(CommandInterfaceTest, LowerCaseHexTextIsTakenAsText) {
+    const int32_t ecu = ConnectedEcu();
+    int32_t result = 0;
+    const std::string text = ":0100000000ff|:00000001ff|";
+    component.DbrDownload(ecu, 2, text, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.hexText, text);
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.hexFilePath, "");
+}
+
+// Only regular files of a HEX file's size are read, and never with a wait: a FIFO without a
+// writer or a device that never ends is refused at once.
+TEST_F(CommandInterfaceTest, DownloadFilesThatCannotBeHexFilesAreRefused) {
+    const int32_t ecu = ConnectedEcu();
+    const std::string fifo = ::testing::TempDir() + "/download.fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = ::testing::TempDir() + "/large.hex";
+    { std::ofstream file(large, std::ios::binary); }
+    std::filesystem::resize_file(large, CCommandInterface::kMaxHexFileBytes + 1);  // sparse
+    testing::FakeProtocol::lastCreated->lastDownload = ServiceOrder{};
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/"), large}) {
+        int32_t result = 0;
+        EXPECT_EQ(component.DbrDownload(ecu, 2, path, &result), 0) << path;
+        EXPECT_EQ(result, kResultBadParameter) << path;
+    }
+    EXPECT_EQ(testing::FakeProtocol::lastCreated->lastDownload.command, kCommandIdle);
+    std::remove(fifo.c_str());
+    std::remove(large.c_str());
 }
 
 TEST_F(CommandInterfaceTest, UploadIdentAndJobReturnTheEcuTexts) {
@@ -346,7 +480,7 @@ TEST(EventWithoutSinksTest, FiringWithoutSinksReturnsZero) {
 
 // A sink that leaves the connection point from inside its own event.
 class LeavingSink : public EventRecorder {
-public:
+  public:
     int32_t DbrStatusMessage(int32_t lStatus, const std::string& strStatus) override {
         EventRecorder::DbrStatusMessage(lStatus, strStatus);
         if (component != nullptr) component->Unadvise(cookie);

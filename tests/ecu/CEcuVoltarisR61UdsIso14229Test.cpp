@@ -18,11 +18,13 @@ TEST(VoltarisParameterTest, EcuFieldIsTheRequestIdentifier) {
     EXPECT_EQ(uds.requestId, 0x18DAFBF2u);
     EXPECT_EQ(uds.responseId, 0x18DAF2FBu);
     EXPECT_EQ(uds.functionalId, 0x18DBFFFBu);
-    EXPECT_EQ(
-        ecu->GetParameterString().rfind("VOLTARIS_R61_SAFETYCONTROLLER|UDS_ISO_14229|"
-                                        "ECU=0x18DAFBF2h|TESTER=0x18DAF2FBh|FECU=0x18DBFFFBh|",
-                                        0),
-        0u);
+    EXPECT_EQ(ecu->GetParameterString().rfind(
+                  "R6X|UDS_ISO_14229|ECU=0x18DAFBF2h|TESTER=0x18DAF2FBh|FECU=0x18DBFFFBh|", 0),
+              0u);
+    // The ident names the identifiers as the configuration does.
+    ecu->SetAddressIdents(uds.requestId, uds.responseId);
+    EXPECT_EQ(ecu->Ident(CEcu::kIdentEcuAddress), "0x18DAFBF2h");
+    EXPECT_EQ(ecu->Ident(CEcu::kIdentTesterAddress), "0x18DAF2FBh");
 }
 
 TEST(VoltarisParameterTest, FamilyKeys) {

@@ -39,8 +39,8 @@ TEST(CConvertTest, HexToBytesReadsWellFormedTextAndRejectsTheRest) {
         {"7", 1, {0x07}},
         {"", 0, {}},
         {"   ", 0, {}},
-        {"22 G1", kHexMalformed, {0x22}},      // not hexadecimal: never sent as another byte
-        {"22 123", kHexMalformed, {0x22}},     // more than one byte in a token
+        {"22 G1", kHexMalformed, {0x22}},   // not hexadecimal: never sent as another byte
+        {"22 123", kHexMalformed, {0x22}},  // more than one byte in a token
         {"0x22", kHexMalformed, {}},
         {"22,F1", kHexMalformed, {}},
     };
@@ -75,6 +75,7 @@ TEST(CConvertTest, DecodeBytesByTypeLetter) {
     };
     const Case cases[] = {
         {Field({0x41, 0x00, 0x42}), "A", "AB"},
+        {Field({0x4D, 0xE4, 0x72, 0xFF}), "A", "M\xC3\xA4r\xC3\xBF"},  // Latin-1 as UTF-8
         {Field({0x0A, 0xFF}), "H", "0A FF"},
         {Field({}), "H", "00"},
         {Field({0x01, 0x02}), "U", "258"},
@@ -104,6 +105,20 @@ TEST(CConvertTest, DecodeScaledResponseFieldByField) {
     for (const Case& c : cases) {
         EXPECT_EQ(DecodeScaledResponse(c.response, c.scaling, ";"), c.text) << c.response;
     }
+}
+
+TEST(CConvertTest, DecodeScaledResponseOfALongResponseDecodesTheFirst300Bytes) {
+    std::string response = "62 F1 90";
+    for (int i = 0; i < 400; ++i) response += " 41";
+    EXPECT_EQ(DecodeScaledResponse(response, "A2_H1", ";"), "AA;41");
+    // The last field reaches byte 300 and no further.
+    EXPECT_EQ(DecodeScaledResponse(response, "H296_A9", ";").substr(296 * 3), "A");
+    EXPECT_EQ(DecodeScaledResponse(response + " ZZ", "A2", ";"), "");
+}
+
+TEST(CConvertTest, Latin1ToUtf8KeepsAsciiAndEncodesTheUpperHalf) {
+    const uint8_t bytes[] = {0x41, 0x7F, 0x80, 0xC4, 0xE4, 0xFF};
+    EXPECT_EQ(Latin1ToUtf8(bytes, sizeof(bytes)), "A\x7F\xC2\x80\xC3\x84\xC3\xA4\xC3\xBF");
 }
 
 TEST(CConvertTest, SwapBytes32ReversesTheOrder) {

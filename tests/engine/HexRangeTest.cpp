@@ -2,38 +2,80 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/IntelHexReader.h"
+#include "support/IntelHexCases.h"
+
 namespace diagbridge {
 namespace {
 
-TEST(HexRangeTest, ScansDataUnderSegmentAndLinearBases) {
+TEST(HexRangeTest, ReadsEveryTextOfTheSharedTable) {
+    for (const test::IntelHexCase& c : test::IntelHexCases()) {
+        HexRange range;
+        const bool hasRange = c.wellFormed && c.bytes > 0;
+        EXPECT_EQ(DetectHexRange(c.text, range), hasRange ? 1 : 0) << c.name;
+        EXPECT_EQ(range.start, hasRange ? c.start : 0xFFFFFFFFu) << c.name;
+        EXPECT_EQ(range.end, hasRange ? c.end : 0u) << c.name;
+    }
+}
+
+TEST(HexRangeTest, CountsTheRecordLengthsOfAllTypes) {
+    HexRange range;
+    const std::string text = test::HexText(
+        {test::LinearRecord(0x0001), test::DataRecord(0x0010, {1, 2, 3}), test::kEndRecord});
+    EXPECT_EQ(DetectHexRange(text, range), 1);
+    EXPECT_EQ(range.count, 5u);
+}
+
+TEST(IntelHexReaderTest, HandsOutEveryRecordBeforeTheEndWithItsBytes) {
+    const std::string text = test::HexText(
+        {test::SegmentRecord(0x1000), test::DataRecord(0x0020, {0xAB, 0xCD}), ":00000001ff"});
+    IntelHexReader reader(text);
+    IntelHexRecord record;
+    ASSERT_EQ(reader.Next(record), IntelHexStep::kRecord);
+    EXPECT_EQ(record.type, kHexExtendedSegmentAddress);
+    EXPECT_EQ(record.base, 0x1000u);
+    ASSERT_EQ(reader.Next(record), IntelHexStep::kRecord);
+    EXPECT_EQ(record.type, kHexData);
+    EXPECT_EQ(record.start, 0x10020u);
+    EXPECT_EQ(record.offset, 0x0020);
+    EXPECT_EQ(std::vector<uint8_t>(record.bytes.begin(), record.bytes.end()),
+              (std::vector<uint8_t>{0x02, 0x00, 0x20, 0x00, 0xAB, 0xCD, 0x66}));
+    EXPECT_EQ(record.dataDigits, "ABCD");
+    EXPECT_EQ(reader.Next(record), IntelHexStep::kEnd);
+    EXPECT_EQ(reader.Next(record), IntelHexStep::kMalformed);
+}
+
+TEST(IntelHexReaderTest, WordAddressedDataCountsTwoBytesPerAddress) {
+    const std::string odd = test::HexText({test::DataRecord(0, {1, 2, 3}), test::kEndRecord});
+    IntelHexRecord record;
+    IntelHexReader words(odd, 2);
+    EXPECT_EQ(words.Next(record), IntelHexStep::kMalformed);
+    const std::string top = test::HexText(
+        {test::LinearRecord(0xFFFF), test::DataRecord(0xFFFE, {1, 2, 3, 4}), test::kEndRecord});
+    IntelHexReader bytes(top);
+    bytes.Next(record);
+    EXPECT_EQ(bytes.Next(record), IntelHexStep::kMalformed);
+    IntelHexReader wordsAtTop(top, 2);
+    wordsAtTop.Next(record);
+    EXPECT_EQ(wordsAtTop.Next(record), IntelHexStep::kRecord);
+}
+
+TEST(IntelHexReaderTest, EndRecordIsFoundByItsDigitsInEitherCase) {
     struct Case {
-        const char* name;
         const char* text;
-        int32_t result;
-        uint32_t start;
-        uint32_t end;
-        uint32_t count;
+        bool holds;
     };
     const Case cases[] = {
-        {"plain data", ":0400100001020304E2|:02000000AABB99|:00000001FF|", 1, 0x0000, 0x0014, 6},
-        {"segment base", ":020000021000EC|:0200200011224B|:00000001FF", 1, 0x10020, 0x10022, 4},
-        {"linear base", ":020000040001F9|:04000000DEADBEEFC4|:00000001FF", 1, 0x10000, 0x10004, 6},
-        {"end record stops", ":0100000000FF|:00000001FF|:01100000AA45", 1, 0, 1, 1},
-        {"bad header stops", ":0100000000FF|:01ZZ000000|:01100000AA45", 1, 0, 1, 1},
-        {"other types skipped", ":04000005000000CD2A|:01000800AA4D|:00000001FF", 1, 8, 9, 5},
-        {"line breaks", ":0100000000FF\r\n:01000100AA54\r\n:00000001FF\r\n", 1, 0, 2, 2},
-        {"empty", "", 0, 0xFFFFFFFFu, 0, 0},
-        {"no data", ":020000040001F9|:00000001FF", 0, 0xFFFFFFFFu, 0, 2},
-        {"not records", "hello|world", 0, 0xFFFFFFFFu, 0, 0},
-        {"short base record ends", ":020000040|:0100000000FF", 0, 0xFFFFFFFFu, 0, 2},
+        {":00000001FF", true},
+        {":00000001ff", true},
+        {":0100000000FF|  :00000001fF \r", true},
+        {":0100000000FF\n00000001FF", true},
+        {"/data/images/sw.hex", false},
+        {"/data/:00000001FF/sw.hex", false},
+        {":00000001FE", false},
+        {":0000000FFF", false},
     };
-    for (const Case& c : cases) {
-        HexRange range;
-        EXPECT_EQ(DetectHexRange(c.text, range), c.result) << c.name;
-        EXPECT_EQ(range.start, c.start) << c.name;
-        EXPECT_EQ(range.end, c.end) << c.name;
-        EXPECT_EQ(range.count, c.count) << c.name;
-    }
+    for (const Case& c : cases) EXPECT_EQ(HoldsIntelHexEndRecord(c.text), c.holds) << c.text;
 }
 
 }  // namespace

@@ -46,7 +46,12 @@ TEST(ParameterStringTest, NumbersAndSwitches) {
     EXPECT_EQ(StripBlanks(" 1 0 "), "10");
     EXPECT_TRUE(ReadSwitch("1"));
     EXPECT_TRUE(ReadSwitch(" 1 "));
+    // Decimal with leading digits counting, as every number of a parameter string.
+    EXPECT_TRUE(ReadSwitch("01"));
+    EXPECT_TRUE(ReadSwitch("1x"));
+    EXPECT_TRUE(ReadSwitch("0 1"));
     EXPECT_FALSE(ReadSwitch("2"));
+    EXPECT_FALSE(ReadSwitch("10"));
     EXPECT_FALSE(ReadSwitch("on"));
     EXPECT_EQ(ParameterKeyword("||KWP2000|RS232=1"), "KWP2000");
 }

@@ -17,7 +17,7 @@ ServiceOrder ConnectOrder() {
 }
 
 class StatusMachineTest : public ::testing::Test {
-protected:
+  protected:
     StatusMachineTest() : object(&events, "FAKE|STATUS=1"), ecu(&object, "FAKE_ECU") {}
     EventRecorder events;
     FakeProtocol object;

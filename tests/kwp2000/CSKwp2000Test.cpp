@@ -135,11 +135,11 @@ TEST(Kwp2000Hardware, IdentTextSkipsZeroBytesAndBaudrateIdOnSkyLink) {
     CHKwp2000 hardware(
         block, settings, [&](int32_t slot, const EcuParameterBlock&, const InterfaceSettings&) {
             return std::make_unique<ScriptedKwpContainer>(
-                slot, sent, Answers({{"1A 93", "5A 93 41 00 42"}, {"1A 92", "7F 1A 31"}}),
+                slot, sent, Answers({{"1A 93", "5A 93 41 00 42 E4"}, {"1A 92", "7F 1A 31"}}),
                 Pairs{{0xFA, 0x18}});
         });
     EXPECT_EQ(hardware.HALDetectEcu(), 0);  // the SkyLink container becomes current
-    EXPECT_EQ(hardware.HALGetEcuHardwareVersion(), "AB");
+    EXPECT_EQ(hardware.HALGetEcuHardwareVersion(), "AB\xC3\xA4");  // Latin-1 E4 is "ä"
     EXPECT_EQ(hardware.GetEcuHardwareNumber(), "");
     EXPECT_EQ(hardware.HALAdjustBaudrateId(3), 6);
     CHKwp2000 wired(block, KwpInterfaceSettings{1},

@@ -6,6 +6,9 @@
 #include <map>
 
 #include "KwpStackSupport.h"
+#include "engine/CConvert.h"
+#include "engine/IntelHexReader.h"
+#include "support/IntelHexCases.h"
 
 namespace diagbridge::testing {
 namespace {
@@ -151,7 +154,6 @@ TEST(Kwp2000Download, DamagedRecordsFailBeforeAnythingIsSent) {
     const std::string lines[] = {
         badChecksum,
         badLength,
-        good + " ",
         good.substr(0, 9) + "," + good.substr(9),
         good.substr(0, good.size() - 1),
         good + ";",
@@ -176,7 +178,7 @@ TEST(Kwp2000Download, WholeSequenceWithDateRecord) {
     const std::string a = Linear(0);
     const std::string b = Record(0x8000, 0, {1, 2, 3});
     const std::string c = Record(0x8003, 0, {4});
-    const std::string hex = " " + a + "|" + b + "|:00000001FF|" + c + "|";
+    const std::string hex = " " + a + "|" + b + "|" + c + "|:00000001ff|";
     EXPECT_EQ(Download(f, hex, 2, "C:\\sw.hex"), 0);
     EXPECT_EQ(f.Requests(), (std::vector<std::string>{
                                 "34 FF FF FF FF FF FF FF",
@@ -191,6 +193,35 @@ TEST(Kwp2000Download, WholeSequenceWithDateRecord) {
     EXPECT_TRUE(f.HasProgress("ServiceDownload SW: C:\\sw.hex"));
     EXPECT_TRUE(f.HasProgress("ServiceDownload: Data transfer 66 %"));
     EXPECT_TRUE(f.HasProgress("ServiceDownload: finished"));
+}
+
+// The download sends each record before the end record as it stands and the end record
+// once; a text every protocol refuses sends nothing.
+TEST(Kwp2000Download, ReadsEveryTextOfTheSharedTable) {
+    for (const test::IntelHexCase& c : test::IntelHexCases()) {
+        KwpStackFixture f(Quiet(Table({{"1A 8F", "5A 8F 20 23 01 02"}})));
+        ASSERT_EQ(f.CreateAndConnect(), 0);
+        f.ClearSent();
+        const int32_t result = Download(f, c.text, 2);
+        if (!c.wellFormed || c.bytes == 0) {
+            EXPECT_EQ(result, -50) << c.name;
+            EXPECT_TRUE(f.Requests().empty()) << c.name;
+            continue;
+        }
+        EXPECT_EQ(result, 0) << c.name;
+        std::vector<std::string> expected;
+        IntelHexReader reader(c.text);
+        IntelHexRecord record;
+        while (reader.Next(record) == IntelHexStep::kRecord) {
+            expected.push_back("36 " + BytesToHexString(record.bytes.data(), record.bytes.size()));
+        }
+        expected.push_back("36 00 00 00 01 FF");
+        std::vector<std::string> transfers;
+        for (const std::string& request : f.Requests()) {
+            if (request.rfind("36 ", 0) == 0) transfers.push_back(request);
+        }
+        EXPECT_EQ(transfers, expected) << c.name;
+    }
 }
 
 struct StepCase {

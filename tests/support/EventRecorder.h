@@ -21,7 +21,7 @@ struct RecordedEvent {
 };
 
 class EventRecorder : public IServiceEvents, public ICommandInterfaceEvents {
-public:
+  public:
     void FireProgress(int16_t blockId, int16_t progress, const std::string& info) override {
         Add({"progress", blockId, progress, info});
     }
@@ -70,7 +70,7 @@ public:
         });
     }
 
-private:
+  private:
     void Add(RecordedEvent event) {
         {
             std::lock_guard lock(mutex_);

@@ -17,6 +17,8 @@ namespace diagbridge::testing {
 
 constexpr const char* kFakeKeyword = "FAKE";
 constexpr const char* kFakeEcuKeyword = "FAKE_ECU";
+// A single request the fake protocol blocks on until it is cancelled.
+constexpr const char* kBlockingRequest = "B1";
 
 class FakeHardware : public CHardwareInterface {
   public:
@@ -73,6 +75,7 @@ class FakeProtocol : public CSoftwareInterface {
             keepAliveBusy.store(true);
             platform::Clock().SleepMs(static_cast<uint32_t>(keepAliveBusyMs.exchange(0)), nullptr);
             keepAliveBusy.store(false);
+            RaiseTrace(0, "keep-alive done");
         }
         return 0;
     }
@@ -88,12 +91,15 @@ class FakeProtocol : public CSoftwareInterface {
     }
     int32_t ServiceSingleRequest(ServiceOrder order) override {
         lastAddressMode = order.addressMode;
-        if (order.request == "BLOCK") return BlockUntilCancelled();
+        if (order.request == "BLOCK" || order.request == kBlockingRequest) {
+            return BlockUntilCancelled();
+        }
         RaiseTrace(0, "   3 ms |" + order.request + "|" + answer + "|");
         ResultRecordForService().response = answer;
         return singleRequestResult;
     }
     int32_t ServiceUpload(ServiceOrder order) override {
+        if (order.uploadHeader == "BLOCK") return WriteTextsAfterCancel();
         if (CEcu* ecu = AttachedEcu()) ecu->SetUploadText("[Header]|" + order.uploadHeader);
         return 0;
     }
@@ -106,8 +112,21 @@ class FakeProtocol : public CSoftwareInterface {
         return 0;
     }
     int32_t ServiceGetObjectInfo(ServiceOrder) override {
+        if (blockIdent) return WriteTextsAfterCancel();
         if (CEcu* ecu = AttachedEcu()) ecu->SetIdentText("NAME=FAKE|");
         return 0;
+    }
+
+    // A cancelled service that goes on writing its texts for a while, as a stack does that
+    // is between two exchanges when it is told to stop.
+    int32_t WriteTextsAfterCancel() {
+        BlockUntilCancelled();
+        CEcu* ecu = AttachedEcu();
+        for (int i = 0; ecu != nullptr && i < 2000; ++i) {
+            ecu->SetIdentText("LATE=" + std::to_string(i) + "|");
+            ecu->SetUploadText("[LATE]|" + std::to_string(i));
+        }
+        return kResultTimeout;
     }
 
     // Waits for the stop request of a timed-out ExecuteService (bounded, so a broken
@@ -126,6 +145,7 @@ class FakeProtocol : public CSoftwareInterface {
     int32_t port = 0;
     bool failCreate = false;
     bool useKeepAlive = false;
+    bool blockIdent = false;
     int32_t lastAddressMode = -1;
     std::string lastJob;
     ServiceOrder lastDownload;

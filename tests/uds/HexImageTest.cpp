@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "HexTestSupport.h"
+#include "support/IntelHexCases.h"
 
 namespace diagbridge {
 namespace {
@@ -198,6 +199,19 @@ TEST(HexImageTest, WordAddressedBlocksGivenOutOfOrderMerge) {
 std::string Lower(std::string line) {
     for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return line;
+}
+
+TEST(HexImageTest, ReadsEveryTextOfTheSharedTable) {
+    for (const test::IntelHexCase& c : test::IntelHexCases()) {
+        std::vector<UdsTransferDatablockTag> blocks;
+        const bool converts = c.wellFormed && c.bytes > 0;
+        const int32_t result = ConvertHexToDatablocks(c.text, kByteMode, blocks);
+        EXPECT_EQ(result, converts ? static_cast<int32_t>(c.bytes) : kHexConversionFailed)
+            << c.name;
+        if (!converts || blocks.empty()) continue;
+        EXPECT_EQ(blocks.front().start, c.start) << c.name;
+        EXPECT_EQ(uint64_t{blocks.back().start} + blocks.back().length, c.end) << c.name;
+    }
 }
 
 TEST(HexImageTest, LooseLayoutIsAccepted) {
