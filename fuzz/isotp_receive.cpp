@@ -128,12 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     const std::size_t capacity = (data[0] & 2) != 0 ? data[1] % 64 : CIsoTp::kMaxMessageLength;
     std::vector<uint8_t> buffer(capacity + kGuardBytes, kGuard);
-    while (!Queue().empty()) {
+    // Reads until the frames are used up; a call that takes no frame ends the loop.
+    for (std::size_t left = Queue().size(); left > 0; left = Queue().size()) {
         const int32_t received = channel.ReceiveMessage(buffer.data(), capacity);
         Require(KnownResult(received));
         Require(received < 1 || static_cast<std::size_t>(received) <= capacity);
         Require(std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(capacity), buffer.end(),
                             [](uint8_t b) { return b == kGuard; }));
+        if (Queue().size() == left) break;
     }
     channel.Close();
     return 0;
