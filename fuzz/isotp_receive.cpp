@@ -21,6 +21,7 @@ constexpr XLportHandle kPort = 1;
 constexpr std::size_t kFrameInputBytes = 10;  // control, identifier choice, 8 data bytes
 constexpr uint8_t kGuard = 0xA5;
 constexpr std::size_t kGuardBytes = 16;
+constexpr int32_t kMaxRequestLength = 300;
 
 std::deque<XLevent>& Queue() {
     static std::deque<XLevent> queue;
@@ -121,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     // Bit 0 of the first byte: send a request first, so that flow controls are read too.
     if ((data[0] & 1) != 0) {
-        const int32_t length = 1 + ((data[1] << 4 | data[2]) % CIsoTp::kMaxMessageLength);
+        // Up to 300 bytes: past the sequence number wrap, while sub-millisecond STmin values
+        // (real sleeps) stay cheap.
+        const int32_t length = 1 + ((data[1] << 4 | data[2]) % kMaxRequestLength);
         std::vector<uint8_t> request(static_cast<std::size_t>(length), 0x36);
         const int32_t sent = channel.TransmitMessage(request.data(), length);
         Require(sent == 1 || KnownResult(sent));
