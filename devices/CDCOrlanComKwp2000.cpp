@@ -92,7 +92,12 @@ int32_t CDCOrlanComKwp2000::DevSetBaudRate(int32_t baud) {
     return 0;
 }
 
-int32_t CDCOrlanComKwp2000::DevSetTiming(int32_t /*p2min*/, int32_t /*p2max*/, int32_t p3min,
+int32_t CDCOrlanComKwp2000::DevSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                                         int32_t p4min) {
+    return DevUseTiming(p2min, p2max, p3min, p3max, p4min);
+}
+
+int32_t CDCOrlanComKwp2000::DevUseTiming(int32_t /*p2min*/, int32_t /*p2max*/, int32_t p3min,
                                          int32_t /*p3max*/, int32_t /*p4min*/) {
     if (device_) device_->SetInterRequestTime(InterRequestMs(p3min));
     return 0;

@@ -50,6 +50,8 @@ class CDCOrlanComKwp2000 : public CDeviceContainer {
     int32_t DevSetBaudRate(int32_t baud) override;
     // Puts the timing in force on the line: p3min (ms) between an answer and the next
     // request, the standard 55 ms when p3min <= 0. The other values need nothing here. 0.
+    int32_t DevUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                         int32_t p4min) override;
     int32_t DevSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
                          int32_t p4min) override;
     // 0 already connected, 1 woke the ECU now, -1 no answer. A port that fails to wake the ECU

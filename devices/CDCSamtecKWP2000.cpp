@@ -118,13 +118,20 @@ int32_t CDCSamtecKWP2000::DevSetTiming(int32_t p2min, int32_t p2max, int32_t p3m
                                        int32_t p4min) {
     if (!binding_) return kNoControl;
     DevDisconnect();
+    DevUseTiming(p2min, p2max, p3min, p3max, p4min);
+    DevConnect();
+    return 0;
+}
+
+int32_t CDCSamtecKWP2000::DevUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                                       int32_t p4min) {
+    if (!binding_) return kNoControl;
     binding_->SetParameter(kP2Min, p2min);
     binding_->SetParameter(kP2Max, p2max);
     binding_->SetParameter(kP3Min, p3min);
     binding_->SetParameter(kP3Max, p3max);
     binding_->SetParameter(kP4Min, p4min);
     binding_->SetParameter(kTimingApplied, 0);
-    DevConnect();
     return 0;
 }
 

@@ -31,6 +31,8 @@ class CDCSamtecKWP2000 : public CDeviceContainer {
     // 0 for an empty request; the control's result: >= 0 with the response, < 0 failed.
     int32_t DevTransferData(std::string request, std::string& response) override;
     // P2min, P2max, P3min, P3max, P4min in ms: restarts communication with them; 0.
+    int32_t DevUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                         int32_t p4min) override;
     int32_t DevSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
                          int32_t p4min) override;
     int32_t DevSetAddress(uint8_t tester, uint8_t ecu) override;

@@ -31,6 +31,12 @@ class CDeviceContainer {
                                  int32_t /*p3max*/, int32_t /*p4min*/) {
         return 0;
     }
+    // Timing agreed with the ECU inside a running session (ms): in force from the next request,
+    // without a new wake-up, which would drop the session. 0.
+    virtual int32_t DevUseTiming(int32_t /*p2min*/, int32_t /*p2max*/, int32_t /*p3min*/,
+                                 int32_t /*p3max*/, int32_t /*p4min*/) {
+        return 0;
+    }
     virtual int32_t DevConnect() { return 0; }
     virtual int32_t DevDisconnect() { return 0; }
     // >= 0 success (serial containers: response byte count), < 0 failure.

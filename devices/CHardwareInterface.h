@@ -33,6 +33,11 @@ class CHardwareInterface {
                                  int32_t /*p3max*/, int32_t /*p4min*/) {
         return 0;
     }
+    // Timing agreed with the ECU in the running session (ms), without a new wake-up; 0.
+    virtual int32_t HALUseTiming(int32_t /*p2min*/, int32_t /*p2max*/, int32_t /*p3min*/,
+                                 int32_t /*p3max*/, int32_t /*p4min*/) {
+        return 0;
+    }
     virtual int32_t HALDetectEcu() { return 0; }
     virtual int32_t HALConnect() { return 0; }
     virtual int32_t HALDisconnect() { return 0; }

@@ -92,6 +92,14 @@ int32_t CHKwp2000::HALSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int
     return 0;
 }
 
+int32_t CHKwp2000::HALUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                                int32_t p4min) {
+    CDeviceContainer* container = CurrentContainer();
+    if (container == nullptr) return kNoContainer;
+    container->DevUseTiming(p2min, p2max, p3min, p3max, p4min);
+    return 0;
+}
+
 void CHKwp2000::RecordHit(int32_t slot, int32_t entryIndex) {
     CDeviceContainer* container = Container(slot);
     KwpParameterBlock& kwp = configuration_.kwp;

@@ -43,6 +43,8 @@ class CHKwp2000 : public CHardwareInterface {
     int32_t HALSetBaudRate(int32_t baud) override;
     int32_t HALSetTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
                          int32_t p4min) override;
+    int32_t HALUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                         int32_t p4min) override;
     // Tries every present container with every address entry: 0 found (the container is
     // current, set to the found pair and disconnected), -7 no answer anywhere.
     int32_t HALDetectEcu() override;

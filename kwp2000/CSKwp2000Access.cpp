@@ -185,7 +185,7 @@ int32_t CSKwp2000::AccessTimingParameters() {
     const std::vector<uint8_t> current = KwpBytes(response);
     if (current.size() >= kTimingAnswerLength &&
         std::equal(codes.begin(), codes.end(), current.begin() + kTimingCodeOffset)) {
-        HardwareInterface()->HALSetTiming(
+        HardwareInterface()->HALUseTiming(
             static_cast<int32_t>(tables.Ms(KwpTimingTables::kP2Min, codes[0])),
             static_cast<int32_t>(tables.Ms(KwpTimingTables::kP2Max, codes[1])),
             static_cast<int32_t>(tables.Ms(KwpTimingTables::kP3Min, codes[2])),
@@ -200,7 +200,7 @@ int32_t CSKwp2000::AccessTimingParameters() {
                              timing.c_str(), response.c_str()));
     result = DataTransfer("83 01", response, true, true);
     if (result == kResultOk) {
-        HardwareInterface()->HALSetTiming(kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min);
+        HardwareInterface()->HALUseTiming(kwp.p2Min, kwp.p2Max, kwp.p3Min, kwp.p3Max, kwp.p4Min);
     }
     return result;
 }

@@ -163,7 +163,7 @@ int32_t CST40::ServiceUpload(ServiceOrder /*order*/) {
         RaiseProgress(5, 80, "Upload Memory H4");
         memory = MemorySection("[T40ADAPTION]", kH4AdaptionStart, kAdaptionBlocks);
     }
-    // A line that failed on the way leaves the previous upload text in place.
+    // A line that failed on the way leaves the upload text empty: half a controller is no upload.
     if (uploadResult_ != kResultOk) return uploadResult_;
     RaiseProgress(6, 90, "Create Upload Data Format 1");
     ecu->SetUploadText(header + ident + events + memory);

@@ -101,10 +101,14 @@ class ScriptedKwpContainer : public CDeviceContainer {
         return 0;
     }
 
-    // The P3min (ms) of every timing put in force.
+    // The P3min (ms) of every timing put in force, at a wake-up or inside the session.
     int32_t DevSetTiming(int32_t, int32_t, int32_t p3min, int32_t, int32_t) override {
         p3Mins.push_back(p3min);
         return 0;
+    }
+    int32_t DevUseTiming(int32_t p2min, int32_t p2max, int32_t p3min, int32_t p3max,
+                         int32_t p4min) override {
+        return DevSetTiming(p2min, p2max, p3min, p3max, p4min);
     }
 
     int32_t connects = 0;

@@ -76,8 +76,6 @@ TEST(ConnectionTest, RefusalsSayWhatAndExitByKind) {
          "no ECU model given: --ecu <model> or --profile <name> (see diagbridge models)"},
         {Options("T60.2", "", "", ""), kExitUsage,
          "unknown model 'T60.2' (did you mean 'T60.1'?) (see diagbridge models)"},
-        {Options("KALIDOR_QUICK", "", "", ""), kExitUsage,
-         "model 'KALIDOR_QUICK' is not available in this build"},
         {Options("T60.1", "", "", ""), kExitUsage,
          "model 'T60.1' runs on KWP2000 UDS_ISO_14229: give --protocol or --adapter"},
         {Options("T60", "vector", "", ""), kExitUsage,

@@ -168,8 +168,8 @@ void BuildApp(CLI::App& app, Parsed& parsed) {
     config->footer("Example:\n  diagbridge config --profile line3");
     CLI::App* demo = app.add_subcommand("demo", "run the built-in sessions against virtual ECUs");
     demo->add_flag("--json", parsed.demoJson, "one JSON object per line");
-    demo->add_option("--protocol", parsed.demoProtocol, "uds, kline or all")
-        ->check(CLI::IsMember({"uds", "kline", "all"}));
+    demo->add_option("--protocol", parsed.demoProtocol, "uds, kline, t40, kalidor, samtec or all")
+        ->check(CLI::IsMember({"uds", "kline", "t40", "kalidor", "samtec", "all"}));
     demo->footer("Example:\n  diagbridge demo --protocol uds");
     CLI::App* shell = app.add_subcommand("shell", "run interface methods, one per line");
     shell->add_flag("--json", parsed.shellJson, "one JSON object per line");
