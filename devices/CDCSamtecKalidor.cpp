@@ -113,12 +113,12 @@ std::string CDCSamtecKalidor::QuickSecondRequest(const std::string& firstAnswer)
 
 int32_t CDCSamtecKalidor::DevConnect() {
     if (!binding_) return kNoControl;
-    if (kalidor_.mode == SamtecKalidorSettings::kFreeRun) {
+    if (Mode() == SamtecKalidorSettings::kFreeRun) {
         binding_->SetParameter(kProtocol, std::string(kFreeRunProtocol));
         binding_->CallInt(member::kStartCommunication);
         return 0;
     }
-    if (kalidor_.mode != SamtecKalidorSettings::kQuick) return kNoControl;
+    if (Mode() != SamtecKalidorSettings::kQuick) return kNoControl;
     binding_->SetParameter(kProtocol, std::string(kQuickProtocol));
     binding_->CallInt(member::kStartCommunication);
     std::string answer;

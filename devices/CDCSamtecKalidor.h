@@ -8,11 +8,11 @@
 
 namespace diagbridge {
 
-// What the Kalidor container of the SamDiaX adapter is configured with.
+// What the Kalidor container of the SamDiaX adapter is configured with. The mode is the ECU
+// model's mode word (word2 of the configuration), handed over at connect.
 struct SamtecKalidorSettings {
     static constexpr int32_t kFreeRun = 4;  // the controller sends by itself
     static constexpr int32_t kQuick = 5;    // woken and questioned
-    int32_t mode = kQuick;                  // the ECU model's mode word
     std::string firmware;                   // SAMTECFIRMWARE: the adapter firmware required
     std::string configFile;                 // SAMTECCONFIGFILE: below the Samtec settings folder
 };
@@ -37,8 +37,8 @@ class CDCSamtecKalidor : public CDeviceContainer {
     // firmware or a file that does not load is shown as a message. 0 (-1 without control).
     int32_t DevOpen() override;
     int32_t DevClose() override;
-    // Mode 4: starts listening; mode 5: starts and runs the Quick hand-shake ("07", then "06"
-    // and a piece of its answer). 0; -1 for another mode.
+    // By the configuration's mode word: 4 starts listening; 5 starts and runs the Quick
+    // hand-shake ("07", then "06" and a piece of its answer). 0; -1 for another mode.
     int32_t DevConnect() override;
     int32_t DevDisconnect() override;
     // The control's result: >= 0 with the response, < 0 failed.
@@ -54,6 +54,8 @@ class CDCSamtecKalidor : public CDeviceContainer {
     static std::string QuickSecondRequest(const std::string& firstAnswer);
 
   private:
+    int32_t Mode() const { return configuration_.word2; }
+
     SamtecKalidorSettings kalidor_;
     std::unique_ptr<samdiax::SamDiaXBinding> binding_;
     std::string lastErrorText_;

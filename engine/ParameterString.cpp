@@ -47,6 +47,12 @@ std::string StripBlanks(std::string_view value) {
     return out;
 }
 
+std::string TrimBlanks(std::string_view value) {
+    const std::size_t first = value.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return std::string(value.substr(first, value.find_last_not_of(' ') - first + 1));
+}
+
 int32_t ReadDecimal(std::string_view value) {
     std::size_t pos = 0;
     while (pos < value.size() && value[pos] == ' ') ++pos;

@@ -26,6 +26,10 @@ int32_t ParseParameterString(std::string_view text, std::string_view keyword,
 // value without any blanks.
 std::string StripBlanks(std::string_view value);
 
+// value without its leading and trailing blanks (a text that names something, such as a
+// firmware version, keeps the blanks inside it).
+std::string TrimBlanks(std::string_view value);
+
 // The leading decimal digits of value, with an optional sign; 0 when there are none.
 int32_t ReadDecimal(std::string_view value);
 

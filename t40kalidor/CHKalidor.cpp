@@ -1,6 +1,7 @@
 #include "t40kalidor/CHKalidor.h"
 
 #include "devices/CDCKalidorCom.h"
+#include "devices/CDCSamtecKalidor.h"
 #include "platform/Notifier.h"
 
 namespace diagbridge {
@@ -30,6 +31,17 @@ std::unique_ptr<CHKalidor> CHKalidor::WithContainer(const EcuParameterBlock& con
     std::unique_ptr<CHKalidor> hardware(new CHKalidor(configuration, settings, true));
     hardware->Place(makeContainer(configuration, settings), kRs232Error);
     return hardware;
+}
+
+CHKalidor::ContainerFactory CHKalidor::SamtecFactory(const std::string& firmware,
+                                                     const std::string& configFile) {
+    return [firmware, configFile](const EcuParameterBlock& configuration,
+                                  const InterfaceSettings&) -> std::unique_ptr<CDeviceContainer> {
+        SamtecKalidorSettings samtec;
+        samtec.firmware = firmware;
+        samtec.configFile = configFile;
+        return std::make_unique<CDCSamtecKalidor>(configuration, samtec);
+    };
 }
 
 void CHKalidor::Place(std::unique_ptr<CDeviceContainer> container, const char* error) {

@@ -24,6 +24,10 @@ class CHKalidor : public CHardwareInterface {
     // the Samtec error and leaves no container.
     CHKalidor(const EcuParameterBlock& configuration, const InterfaceSettings& settings,
               const ContainerFactory& samtecFactory = nullptr);
+    // The factory of the SamDiaX container: it checks for firmware and loads configFile at
+    // open, and drives the controller in the mode word of the configuration handed at connect.
+    static ContainerFactory SamtecFactory(const std::string& firmware,
+                                          const std::string& configFile);
     // One container from makeContainer whatever the settings (tests).
     static std::unique_ptr<CHKalidor> WithContainer(const EcuParameterBlock& configuration,
                                                     const InterfaceSettings& settings,

@@ -75,9 +75,10 @@ int32_t CSKalidor::SetParameter(const std::string& key, const std::string& value
         baudrate_ = number;
         interface_.rs232Baudrate = number;
     } else if (key == "SAMTECFIRMWARE") {
-        samtecFirmware_ = stripped;
+        // Compared with the adapter's own text, which has blanks ("ISO9141-Tester 4.52.0.0").
+        samtecFirmware_ = TrimBlanks(value);
     } else if (key == "SAMTECCONFIGFILE") {
-        samtecConfigFile_ = stripped;
+        samtecConfigFile_ = TrimBlanks(value);
     } else {
         return kResultBadParameter;
     }
@@ -120,7 +121,10 @@ int32_t CSKalidor::ServiceCreateHWObject(ServiceOrder /*order*/) {
         if (makeContainer_) {
             SetHardwareInterface(CHKalidor::WithContainer(parameters_, interface_, makeContainer_));
         } else {
-            SetHardwareInterface(std::make_unique<CHKalidor>(parameters_, interface_, makeSamtec_));
+            const CHKalidor::ContainerFactory makeSamtec =
+                makeSamtec_ ? makeSamtec_
+                            : CHKalidor::SamtecFactory(samtecFirmware_, samtecConfigFile_);
+            SetHardwareInterface(std::make_unique<CHKalidor>(parameters_, interface_, makeSamtec));
         }
     }
     const int32_t result = HardwareInterface()->HALInit();

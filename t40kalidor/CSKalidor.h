@@ -41,8 +41,7 @@ class CSKalidor : public CSoftwareInterface {
     int32_t ServiceUpload(ServiceOrder order) override;
     int32_t ServiceGetObjectInfo(ServiceOrder order) override;
 
-    // The Samtec SamDiaX container for SAMTECUSB=1 (none in this build: its creation is
-    // reported as the Samtec error).
+    // Replaces the SamDiaX container that SAMTECUSB=1 builds (tests).
     void UseSamtecContainer(CHKalidor::ContainerFactory makeSamtec);
     // Builds the hardware interface on this container whatever the settings (tests).
     void UseContainer(CHKalidor::ContainerFactory makeContainer);

@@ -18,11 +18,12 @@ struct Bench {
           maker([this] { return control; }),
           notifier([this](const std::string& text) { shown.push_back(text); }) {
         setenv(CDCSamtecKalidor::kDataFolderVariable, "/data", 1);
+        EcuParameterBlock configuration;
+        configuration.word2 = mode;
         SamtecKalidorSettings settings;
-        settings.mode = mode;
         settings.firmware = "FW 1.0";
         settings.configFile = "kalidor.cfg";
-        container = std::make_unique<CDCSamtecKalidor>(EcuParameterBlock{}, settings);
+        container = std::make_unique<CDCSamtecKalidor>(configuration, settings);
         EXPECT_TRUE(container->Create());
         control->log.clear();
     }

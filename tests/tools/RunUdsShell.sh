@@ -31,7 +31,7 @@ await test -S "$bus"
 "$sim" uds --bus "hub:$bus" "$@" >"$work/ecu.log" 2>&1 &
 pids+=($!)
 await grep -q "^UDS ECU" "$work/ecu.log"
-DIAGBRIDGE_XL="hub:$bus" "$program" shell --json "$script" >"$work/output"
+DIAGBRIDGE_XL="hub:$bus" timeout 120 "$program" shell --json "$script" >"$work/output"
 grep '"method"' "$work/output" >"$work/got" || true
 if ! diff -u "$expected" "$work/got"; then
   echo "--- whole output" >&2

@@ -76,7 +76,7 @@ class HexCrossCheckTest : public ::testing::Test {
 
 TEST_F(HexCrossCheckTest, SrecordImageMatchesIntelhexAndZlib) {
     if (!fs::exists(kSystemPython)) GTEST_SKIP() << kSystemPython << " not found";
-    const fs::path script = fs::path(__FILE__).parent_path() / "hex_crosscheck.py";
+    const fs::path script = DIAGBRIDGE_HEX_CROSSCHECK_SCRIPT;
     const fs::path log = dir_ / "script.log";
     const std::string command = std::string(kSystemPython) + " '" + script.string() + "' '" +
                                 dir_.string() + "' > '" + log.string() + "' 2>&1";
