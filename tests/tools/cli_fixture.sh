@@ -31,8 +31,9 @@ start_uds() {
     "$DIAGBRIDGE_SIM" hub "$BUS" >"$WORK/hub.log" 2>&1 &
     PIDS+=($!)
     wait_for "$WORK/hub.log" "$BUS"
-    "$DIAGBRIDGE_SIM" uds --model T60.1 --bus "hub:$BUS" --bs 8 --stmin "${STMIN:-01}" \
-        >"$WORK/uds.log" 2>&1 &
+    # The hub carries bit rates: the ECU runs at the rate a UDS object uses by default.
+    "$DIAGBRIDGE_SIM" uds --model T60.1 --bus "hub:$BUS" --bitrate 666666 --bs 8 \
+        --stmin "${STMIN:-01}" >"$WORK/uds.log" 2>&1 &
     PIDS+=($!)
     wait_for "$WORK/uds.log" "Ctrl-C ends"
     UDS=(--ecu T60.1 --bus "hub:$BUS")
