@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "devices/KwpAnswer.h"
 #include "platform/Clock.h"
 
 namespace diagbridge {
@@ -176,11 +177,9 @@ CT60::FrameResult CT60::ReadFrame(Header& header, uint8_t* data, uint32_t capaci
     return sum == data[header.dataLength] ? FrameResult::kOk : FrameResult::kBadChecksum;
 }
 
-bool CT60::AnswersExpectedService(const uint8_t* data, uint32_t length) const {
-    if (length >= 1 && data[0] == static_cast<uint8_t>(expectedService_ + kPositiveOffset)) {
-        return true;
-    }
-    return length >= 2 && data[0] == kNegativeResponse && data[1] == expectedService_;
+void CT60::Expect(const uint8_t* data, uint32_t count) {
+    expectedLength_ = std::min<uint32_t>(count, kMaxDataLength);
+    std::copy_n(data, expectedLength_, expectedRequest_.begin());
 }
 
 CT60::FrameResult CT60::ReadAnswer(Header& header, uint8_t* data, uint32_t capacity) {
@@ -188,7 +187,9 @@ CT60::FrameResult CT60::ReadAnswer(Header& header, uint8_t* data, uint32_t capac
         const FrameResult result = ReadFrame(header, data, capacity);
         if (result != FrameResult::kOk) return result;
         // Anything else is a late answer to an abandoned request, never the answer to this one.
-        if (AnswersExpectedService(data, header.dataLength)) return result;
+        if (AnswersKwpRequest(expectedRequest_.data(), expectedLength_, data, header.dataLength)) {
+            return result;
+        }
     }
     return FrameResult::kNoAnswer;
 }
@@ -256,7 +257,7 @@ int32_t CT60::SendCommand(const uint8_t* data, uint32_t count, uint8_t* response
     const uint32_t length =
         BuildFrame(ecuAddress_, testerAddress_, data, count, frame.data(), frame.size());
     if (length == 0) return 0;
-    expectedService_ = data[0];
+    Expect(data, count);
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         Header header;
         const FrameResult result = Exchange(frame.data(), length, header, response, capacity);
@@ -277,7 +278,7 @@ int32_t CT60::TransferFrame(uint8_t* frame, uint32_t count, uint32_t capacity) {
     const uint32_t headerLength =
         (frame[0] & kFormatLengthMask) == 0 ? kLongHeaderLength : kShortHeaderLength;
     if (count <= headerLength + 1) return 0;
-    expectedService_ = frame[headerLength];
+    Expect(frame + headerLength, count - headerLength - 1);
     std::array<uint8_t, kMaxDataLength + 1> data{};
     Header header;
     const int32_t dataLength =

@@ -69,11 +69,11 @@ class CT60 : public CD5Device {
     // One exchange of count (1..255) request data bytes, tried twice when no valid answer
     // comes. The request goes out only after the line was quiet for the inter-request time
     // since the last answer; bytes arriving meanwhile belong to an abandoned exchange and are
-    // dropped. Only an answer to this request counts (its service id + 0x40, or 7F and its
-    // service id); other frames are read and dropped. response receives the data (service
-    // identifier first) and the checksum, so it needs the data count + 1 bytes. Returns the
-    // data count; 0 with LastError 2 (no answer after two attempts, each counted in
-    // ErrorCount) or 6 (wrong checksum, not retried).
+    // dropped. Only an answer to this request counts (its service id + 0x40 with the parameter
+    // byte the service repeats, or 7F and its service id); other frames are read and dropped.
+    // response receives the data (service identifier first) and the checksum, so it needs the data
+    // count + 1 bytes. Returns the data count; 0 with LastError 2 (no answer after two attempts,
+    // each counted in ErrorCount) or 6 (wrong checksum, not retried).
     int32_t SendCommand(const uint8_t* data, uint32_t count, uint8_t* response,
                         uint32_t capacity) override;
     // Reads one more response frame to the last request without sending (frames answering
@@ -107,12 +107,13 @@ class CT60 : public CD5Device {
 
     // Reads one frame: its header into header, data and checksum into data (capacity bytes).
     FrameResult ReadFrame(Header& header, uint8_t* data, uint32_t capacity);
-    // Reads frames until one answers the expected service; the others are dropped.
+    // Reads frames until one answers the expected request; the others are dropped.
     FrameResult ReadAnswer(Header& header, uint8_t* data, uint32_t capacity);
     // Reads up to the echo of the length bytes of frame on a wired line; false when it did
     // not come.
     bool SkipEcho(const uint8_t* frame, uint32_t length);
-    bool AnswersExpectedService(const uint8_t* data, uint32_t length) const;
+    // Remembers the request whose answer the following reads wait for.
+    void Expect(const uint8_t* data, uint32_t count);
     // Holds the next request until the line was quiet for the inter-request time, dropping
     // what arrives meanwhile.
     void AwaitQuietLine();
@@ -126,7 +127,8 @@ class CT60 : public CD5Device {
     int32_t portNumber_;
     int32_t reserved_;
     int32_t connected_ = 0;
-    uint8_t expectedService_ = 0;
+    std::array<uint8_t, kMaxDataLength> expectedRequest_{};
+    uint32_t expectedLength_ = 0;
     uint32_t interRequestMs_ = kStandardP3MinMs;
     uint32_t lastAnswerTick_ = 0;
 };

@@ -130,27 +130,77 @@ TEST_F(CT60Test, ExchangeOnWiredAndSkyLinkLines) {
 // Answers to an abandoned request that arrive late (pending answers, then its positive
 // answer) are read and dropped; only the answer to this request counts.
 TEST_F(CT60Test, LateAnswersToAnOlderRequestAreDropped) {
-    const Bytes late = Concat(Concat(Response({0x7F, 0x22, 0x78}), Response({0x7F, 0x22, 0x78})),
-                              Response({0x62, 0xF1, 0x90, 0x57, 0x44}));
+    const Bytes otherService =
+        Concat(Concat(Response({0x7F, 0x22, 0x78}), Response({0x7F, 0x22, 0x78})),
+               Response({0x62, 0xF1, 0x90, 0x57, 0x44}));
+    const Bytes optionEightC = Response({0x5A, 0x8C, 0x31, 0x32});
     const struct {
         const char* name;
+        Bytes request;
+        Bytes late;  // what an abandoned request still brings
         Bytes answer;
         int32_t count;
         Bytes data;
     } cases[] = {
-        {"positive", Response({0x5A, 0x8C, 0x31, 0x32}), 4, {0x5A, 0x8C, 0x31, 0x32}},
-        {"negative", Response({0x7F, 0x1A, 0x31}), 3, {0x7F, 0x1A, 0x31}},
-        {"none of its own", {}, 0, {}},
+        {"positive", {0x1A, 0x8C}, otherService, optionEightC, 4, {0x5A, 0x8C, 0x31, 0x32}},
+        {"negative",
+         {0x1A, 0x8C},
+         otherService,
+         Response({0x7F, 0x1A, 0x31}),
+         3,
+         {0x7F, 0x1A, 0x31}},
+        {"none of its own", {0x1A, 0x8C}, otherService, {}, 0, {}},
+        {"same service, other option",
+         {0x1A, 0x93},
+         optionEightC,
+         Response({0x5A, 0x93, 0x41}),
+         3,
+         {0x5A, 0x93, 0x41}},
+        {"same service, negative",
+         {0x1A, 0x93},
+         optionEightC,
+         Response({0x7F, 0x1A, 0x12}),
+         3,
+         {0x7F, 0x1A, 0x12}},
+        {"same service, none of its own", {0x1A, 0x93}, optionEightC, {}, 0, {}},
+        {"other local identifier",
+         {0x21, 0x03},
+         Response({0x61, 0x01, 0x40, 0x01, 0x80}),
+         Response({0x61, 0x03, 0x02, 0x64}),
+         4,
+         {0x61, 0x03, 0x02, 0x64}},
+        {"other access mode",
+         {0x27, 0xFE, 0x12, 0x34},
+         Response({0x67, 0xFD, 0x12, 0x34}),
+         Response({0x67, 0xFE, 0x34}),
+         3,
+         {0x67, 0xFE, 0x34}},
+        {"other timing parameter",
+         {0x83, 0x02},
+         Response({0xC3, 0x00, 1, 2, 3, 4, 5}),
+         Response({0xC3, 0x02, 6, 7, 8, 9, 10}),
+         7,
+         {0xC3, 0x02, 6, 7, 8, 9, 10}},
+        {"bare positive answer", {0x1A, 0x93}, optionEightC, Response({0x5A}), 1, {0x5A}},
+        // A memory read answers with data only; nothing of the request is there to compare.
+        {"service without a repeated byte",
+         {0x23, 0x40, 0x01, 0x80, 0x02},
+         {},
+         Response({0x63, 0x12, 0x34}),
+         3,
+         {0x63, 0x12, 0x34}},
     };
     for (const bool wired : {true, false}) {
         for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (wired ? " wired" : " SkyLink"));
             Open(wired);
-            line_.Queue(Concat(late, c.answer));
-            line_.Queue(late);
-            EXPECT_EQ(Send({0x1A, 0x8C}), c.count) << c.name << " wired " << wired;
-            EXPECT_EQ(Answer(c.data.size()), c.data) << c.name << " wired " << wired;
+            line_.replies.clear();
+            line_.Queue(Concat(c.late, c.answer));
+            line_.Queue(c.late);
+            EXPECT_EQ(Send(c.request), c.count);
+            EXPECT_EQ(Answer(c.data.size()), c.data);
             const int32_t expected = c.count > 0 ? CD5Device::kOk : CD5Device::kNoAnswer;
-            EXPECT_EQ(device_.GetLastError(), expected) << c.name;
+            EXPECT_EQ(device_.GetLastError(), expected);
         }
     }
 }

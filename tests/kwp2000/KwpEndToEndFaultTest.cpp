@@ -93,21 +93,27 @@ TEST(KwpEndToEndSilenceTest, SilentRequestFailsAndTheSessionRecovers) {
 }
 
 // A request abandoned at its time-out while the controller still sends pending answers and
-// then its late answer: none of that becomes the answer of the next requests.
-TEST_F(KwpEndToEndFaultTest, LateAnswersOfAnAbandonedRequestAreNotTakenForTheNext) {
-    // Twenty pending answers 40 ms apart outlast the T60's 500 ms single-request time-out.
-    session.ecu->Line().SetResponseDelay(40);
-    session.ecu->Responder().InjectFaults({{Fault::Kind::kPending, 0x21, 20, 1}});
-    int32_t result = 0;
-    session.Request("21 01", result);
-    EXPECT_EQ(result, -5);
-    session.ecu->Line().SetResponseDelay(KwpSession::kResponseDelayMs);
-    for (const uint8_t option : {0x8C, 0x93}) {
-        Bytes own;
-        ASSERT_TRUE(session.ecu->Responder().Respond({0x1A, option}, own));
-        const std::string response = session.Request("1A " + HexText({option}), result);
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(response, HexText(own));
+// then its late answer: none of that becomes the answer of the next requests, not even of the
+// next request of the same service (another identification option).
+TEST(KwpEndToEndLateAnswerTest, LateAnswersOfAnAbandonedRequestAreNotTakenForTheNext) {
+    for (const bool wired : {true, false}) {
+        SCOPED_TRACE(wired ? "wired" : "SkyLink");
+        KwpSession session({wired, "T60", {}});
+        ASSERT_EQ(session.Connect(), 0);
+        // Twenty pending answers 40 ms apart outlast the T60's 500 ms single-request time-out.
+        session.ecu->Line().SetResponseDelay(40);
+        session.ecu->Responder().InjectFaults({{Fault::Kind::kPending, 0x1A, 20, 1}});
+        int32_t result = 0;
+        session.Request("1A 8C", result);
+        EXPECT_EQ(result, -5);
+        session.ecu->Line().SetResponseDelay(KwpSession::kResponseDelayMs);
+        for (const uint8_t option : {0x93, 0x8C, 0x92}) {
+            Bytes own;
+            ASSERT_TRUE(session.ecu->Responder().Respond({0x1A, option}, own));
+            const std::string response = session.Request("1A " + HexText({option}), result);
+            EXPECT_EQ(result, 0) << HexText({option});
+            EXPECT_EQ(response, HexText(own));
+        }
     }
 }
 
