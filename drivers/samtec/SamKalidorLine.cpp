@@ -123,9 +123,6 @@ int32_t SamKalidorLine::Exchange(const uint8_t* request, size_t length, uint8_t*
 }
 
 bool SamKalidorLine::Send(const uint8_t* data, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (data[i] == kTerminator) return false;  // would end the command early
-    }
     port_->Discard(true, false);  // nothing from before may pass for this answer
     const uint8_t terminator = kTerminator;
     return port_->Write(data, length, kWriteTimeoutMs) == length &&
@@ -185,8 +182,12 @@ int32_t SamKalidorLine::Confirm(SamError& error) {
 
 int32_t SamKalidorLine::Command(const uint8_t* request, size_t length, uint8_t* response,
                                 size_t capacity, SamError& error) {
+    if (std::find(request, request + length, kTerminator) != request + length) {
+        Set(error, kBadRequest);  // would end the command early
+        return -1;
+    }
     if (!Send(request, length)) {
-        Set(error, kBadRequest);
+        Set(error, kLineLost);
         return -1;
     }
     uint8_t answer[kMaxFrame];

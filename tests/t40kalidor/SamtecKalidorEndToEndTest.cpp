@@ -109,6 +109,10 @@ TEST_F(SamtecKalidorEndToEnd, QuickModeHandShakesAndAnswersCommands) {
     Silence(false);
     EXPECT_EQ(Request("02 05", result), "42 05 0F");
     EXPECT_EQ(result, 0);
+    EXPECT_EQ(Request("02 80", result), "");  // 80 would end the command after 02
+    EXPECT_LT(result, 0);
+    EXPECT_EQ(Request("02 11", result), "42 11 33");
+    EXPECT_EQ(result, 0);
 
     int32_t disconnected = 1;
     EXPECT_EQ(component_.DbrDisconnect(ecuId_, &disconnected), 0);
