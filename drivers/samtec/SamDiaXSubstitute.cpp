@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "drivers/samtec/SamKalidorLine.h"
 #include "drivers/samtec/SamKlineLine.h"
 #include "drivers/xl/XlSource.h"
 #include "engine/CConvert.h"
@@ -174,11 +175,18 @@ class AdaptersObject final : public samdiax::ISamObject {
 }  // namespace
 
 SamDiaXSubstitute::SamDiaXSubstitute(std::string canSelector, std::string klineDevice)
-    : can_(std::move(canSelector)), line_(std::make_unique<SamKlineLine>(std::move(klineDevice))) {}
+    : can_(std::move(canSelector)),
+      line_(std::make_unique<SamKlineLine>(klineDevice)),
+      kalidorLine_(std::make_unique<SamKalidorLine>(std::move(klineDevice))) {}
 
 SamDiaXSubstitute::~SamDiaXSubstitute() {
     can_.Stop();
     line_->Stop();
+    kalidorLine_->Stop();
+}
+
+ISamLine& SamDiaXSubstitute::Line() {
+    return SamKalidorLine::Chosen(parameters_) ? *kalidorLine_ : *line_;
 }
 
 std::shared_ptr<SamDiaXSubstitute> SamDiaXSubstitute::FromEnvironment() {
@@ -263,7 +271,7 @@ SamValue SamDiaXSubstitute::Call(int32_t m, const std::vector<SamValue>&) {
         case member::kStopCommunication:
             return StopCommunication();
         case member::kRunning:
-            return (CanMode() ? can_.IsRunning() : line_->IsRunning()) ? 1 : 0;
+            return (CanMode() ? can_.IsRunning() : Line().IsRunning()) ? 1 : 0;
         default:
             return {};
     }
@@ -318,7 +326,7 @@ int32_t SamDiaXSubstitute::Detect() {
     int32_t found = 0;
     {
         std::lock_guard lock(mutex_);
-        const bool present = CanMode() ? can_.Present() : line_->Present();
+        const bool present = CanMode() ? can_.Present() : Line().Present();
         adaptersFound_ = present ? 1 : 0;
         found = adaptersFound_;
         sink = sink_;
@@ -363,7 +371,7 @@ SamValue SamDiaXSubstitute::Start() {
     SamError error;
     if (CanMode()) {
         if (can_.Start(CanSettings(), error)) return kStarted;
-    } else if (line_->Start(parameters_, settings_, error)) {
+    } else if (Line().Start(parameters_, settings_, error)) {
         return kStarted;
     }
     Fail(error);
@@ -373,6 +381,7 @@ SamValue SamDiaXSubstitute::Start() {
 SamValue SamDiaXSubstitute::StopCommunication() {
     can_.Stop();
     line_->Stop();
+    kalidorLine_->Stop();
     return 0;
 }
 
@@ -403,7 +412,7 @@ SamValue SamDiaXSubstitute::Transfer() {
         // A bus failure closes the channel, so that the next request opens it afresh.
         if (received < 0 && error.type == kErrorTypeBus) can_.Stop();
     } else {
-        received = line_->Exchange(request, length, response, sizeof(response), error);
+        received = Line().Exchange(request, length, response, sizeof(response), error);
     }
     if (received < 0) {
         Fail(error);

@@ -22,9 +22,9 @@ inline constexpr const char* kSubstituteFirmware = "SDX-SUBSTITUTE 1.0";
 // A stand-in for the SamDiaX control with the members and the detection event the containers
 // use, working on transports of our own: in CAN mode (member 59 = 1) the adapter's ISO-TP on
 // the XL driver source named by DIAGBRIDGE_SAMTEC_CAN (default: that of DIAGBRIDGE_XL); in
-// K-line mode (0) KWP2000 or Kalidor frames on the serial device named by
-// DIAGBRIDGE_SAMTEC_KLINE. Adapter parameters take effect at the next request; a request
-// opens the transport when it is not open. Not the vendor's control.
+// K-line mode (0) KWP2000, or Kalidor when parameter 1030 is "25" (quick) or "16" (free
+// run), on the serial device named by DIAGBRIDGE_SAMTEC_KLINE. Adapter parameters take effect at
+// the next request; a request opens the transport when it is not open. Not the vendor's control.
 class SamDiaXSubstitute final : public samdiax::ISamControl,
                                 public std::enable_shared_from_this<SamDiaXSubstitute> {
   public:
@@ -57,6 +57,8 @@ class SamDiaXSubstitute final : public samdiax::ISamControl,
     void Fail(const SamError& error);
     static constexpr int32_t kModeCan = 1;  // member 59; 0 is the K-line
     bool CanMode() const { return mode_ == kModeCan; }
+    // The K-line protocol parameter 1030 chooses: Kalidor or KWP2000.
+    ISamLine& Line();
 
     std::recursive_mutex mutex_;
     std::map<int32_t, std::string> parameters_;
@@ -74,6 +76,7 @@ class SamDiaXSubstitute final : public samdiax::ISamControl,
     std::string configurationPath_;
     SamCanChannel can_;
     std::unique_ptr<ISamLine> line_;
+    std::unique_ptr<ISamLine> kalidorLine_;
     EventSink sink_;
     std::shared_ptr<samdiax::ISamObject> parametersObject_;
     std::shared_ptr<samdiax::ISamObject> detectionObject_;
