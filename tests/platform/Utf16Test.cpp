@@ -6,7 +6,7 @@ namespace diagbridge::platform {
 namespace {
 
 TEST(Utf16Test, RoundTripsUmlautsAndAstralCharacters) {
-    const std::string text = "Pr\xC3\xBC" "fstand \xF0\x9F\x9A\x8C";
+    const std::string text = "Pr\xC3\xBC\x66stand \xF0\x9F\x9A\x8C";
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
 }
 
@@ -17,7 +17,7 @@ TEST(Utf16Test, MalformedInputBecomesReplacementCharacters) {
     };
     const Case cases[] = {
         {"\xC3", "\xEF\xBF\xBD"},          // truncated sequence
-        {"\xFF" "A", "\xEF\xBF\xBD" "A"},  // invalid lead byte
+        {"\xFF\x41", "\xEF\xBF\xBD\x41"},  // invalid lead byte
         {"\xED\xA0\x80", "\xEF\xBF\xBD"},  // encoded surrogate
     };
     for (const auto& c : cases) {

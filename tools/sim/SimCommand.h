@@ -13,7 +13,7 @@ struct SimCommand {
 };
 
 class SimCommandRegistration {
-public:
+  public:
     explicit SimCommandRegistration(const SimCommand& command);
 };
 
