@@ -8,6 +8,7 @@
 #include "engine/CCommunicationServiceThread.h"
 #include "engine/IServiceEvents.h"
 #include "engine/ParameterString.h"
+#include "platform/Clock.h"
 
 namespace diagbridge {
 
@@ -395,6 +396,32 @@ int32_t CSoftwareInterface::ServiceDisconnectFromObject(ServiceOrder /*order*/) 
     RaiseProgress(0, 50, "ServiceDisconnectToObject:  Stop Communication");
     hardwareInterface_->HALDisconnect();
     RaiseProgress(0, 100, "ServiceDisconnectToObject: Finished");
+    return kResultOk;
+}
+
+int32_t CSoftwareInterface::TimedTransfer(const std::string& request, std::string& response,
+                                          bool trace, bool needsAnswer) {
+    const auto traceError = [&](const char* reason) {
+        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: " + reason);
+    };
+    if (HardwareInterface() == nullptr) {
+        traceError("Hardware device failed");
+        return kResultFailure;
+    }
+    if (IsCancelled()) return kResultTimeout;
+    platform::IClock& clock = platform::Clock();
+    const uint32_t start = clock.TickMs();
+    const int32_t transferred = HardwareInterface()->HALTransferData(request, response);
+    const uint32_t elapsed = platform::ElapsedMs(start, clock.TickMs());
+    if (transferred < 0 || (needsAnswer && transferred == 0 && response.empty())) {
+        traceError("Communication failed");
+        return kResultCommunication;
+    }
+    if (trace) {
+        char milliseconds[16];
+        std::snprintf(milliseconds, sizeof(milliseconds), "%4.3d", static_cast<int>(elapsed));
+        RaiseTrace(0, std::string(milliseconds) + " ms |" + request + "|" + response + "|");
+    }
     return kResultOk;
 }
 

@@ -143,6 +143,11 @@ class CSoftwareInterface {
     // Waits ms milliseconds; false at once when the running service was cancelled.
     bool PauseMs(uint32_t ms);
     bool IsCancelled() const { return cancel_.IsSet(); }
+    // One request through the hardware interface, timed and traced ("%4.3d ms |req|resp|", or
+    // "ERROR Datatransfer [req]: ..." when trace is set): 0, -1 no answer (or, with
+    // needsAnswer, an empty one), -5 cancelled before it went out, -7 no hardware interface.
+    int32_t TimedTransfer(const std::string& request, std::string& response, bool trace,
+                          bool needsAnswer = false);
     platform::CancelFlag& Cancel() { return cancel_; }
 
     int32_t StatusCode() const { return statusCode_.load(); }

@@ -109,24 +109,8 @@ int32_t CSKwp2000::DataTransfer(const std::string& request, std::string& respons
         if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Invalid request");
         return kResultBadParameter;
     }
-    if (HardwareInterface() == nullptr) {
-        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Hardware device failed");
-        return kResultFailure;
-    }
-    if (IsCancelled()) return kResultTimeout;
-    platform::IClock& clock = platform::Clock();
-    const uint32_t start = clock.TickMs();
-    const int32_t transferred = HardwareInterface()->HALTransferData(request, response);
-    const uint32_t elapsed = platform::ElapsedMs(start, clock.TickMs());
-    if (transferred < 0) {
-        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Communication failed");
-        return kResultCommunication;
-    }
-    if (trace) {
-        RaiseTrace(0, FormatText("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
-                                 response.c_str()));
-    }
-    if (!check) return kResultOk;
+    const int32_t transferred = TimedTransfer(request, response, trace);
+    if (transferred != kResultOk || !check) return transferred;
     const std::vector<uint8_t> answer = KwpBytes(response);
     if (answer.empty()) return kUnexpectedResponse;
     if (answer[0] == static_cast<uint8_t>(bytes[0] + kPositiveOffset)) return kResultOk;

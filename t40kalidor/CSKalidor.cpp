@@ -88,29 +88,8 @@ int32_t CSKalidor::SetParameter(const std::string& key, const std::string& value
 // ---------------------------------------------------------------- exchange
 
 int32_t CSKalidor::DataTransfer(const std::string& request, std::string& response) {
-    std::string trace;
-    int32_t result = kResultOk;
-    if (HardwareInterface() == nullptr) {
-        trace = "ERROR Datatransfer [" + request + "]: Hardware device failed";
-        result = kResultFailure;
-    } else if (IsCancelled()) {
-        return kResultTimeout;
-    } else {
-        platform::IClock& clock = platform::Clock();
-        const uint32_t start = clock.TickMs();
-        const int32_t transferred = HardwareInterface()->HALTransferData(request, response);
-        const uint32_t elapsed = platform::ElapsedMs(start, clock.TickMs());
-        // A reply too short to carry a payload (silence included) is no answer.
-        if (transferred < 0 || (transferred == 0 && response.empty())) {
-            trace = "ERROR Datatransfer [" + request + "]: Communication failed";
-            result = kResultCommunication;
-        } else {
-            trace = FormatText("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
-                               response.c_str());
-        }
-    }
-    RaiseTrace(0, trace);
-    return result;
+    // A reply too short to carry a payload (silence included) is no answer.
+    return TimedTransfer(request, response, true, true);
 }
 
 // ---------------------------------------------------------------- services

@@ -125,24 +125,9 @@ int32_t CST40::DataTransfer(const std::string& request, std::string& response, b
         if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Invalid request");
         return kResultBadParameter;
     }
-    if (HardwareInterface() == nullptr) {
-        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Hardware device failed");
-        return kResultFailure;
-    }
-    if (IsCancelled()) return kResultTimeout;
-    platform::IClock& clock = platform::Clock();
-    const uint32_t start = clock.TickMs();
-    const int32_t transferred = HardwareInterface()->HALTransferData(request, response);
-    const uint32_t elapsed = platform::ElapsedMs(start, clock.TickMs());
-    if (transferred < 0) {
-        if (trace) RaiseTrace(0, "ERROR Datatransfer [" + request + "]: Communication failed");
-        return kResultCommunication;
-    }
-    if (trace) {
-        RaiseTrace(0, FormatText("%4.3d ms |%s|%s|", static_cast<int>(elapsed), request.c_str(),
-                                 response.c_str()));
-    }
-    return check ? CheckResponse(response) : kResultOk;
+    const int32_t transferred = TimedTransfer(request, response, trace);
+    if (transferred != kResultOk || !check) return transferred;
+    return CheckResponse(response);
 }
 
 // ---------------------------------------------------------------- identification and login
