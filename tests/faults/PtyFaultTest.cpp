@@ -1,0 +1,251 @@
+// The K-line (KWP2000 on a T60) and the T40 serial line, each controller in a process of its
+// own behind a pseudo-terminal: killed under a download, its line closed under a request,
+// restarted on another pseudo-terminal, stalled in response-pending, answering another service.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "devices/ScopedComPort.h"
+#include "faults/FaultClient.h"
+#include "faults/SimProcess.h"
+#include "sim/kline/IntelHexText.h"
+
+namespace diagbridge::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+
+constexpr int32_t kTimedOut = -5;
+constexpr milliseconds kSingleRequestTimeout = 500ms;  // the T60's and T40's own
+constexpr milliseconds kMargin = 5000ms;               // a loaded machine
+constexpr const char* kDeviceLine = " on /dev/";
+
+// One protocol on its serial line, and what a download and a plain request look like on it.
+struct SerialStack {
+    const char* name;
+    std::vector<std::string> simArgs;
+    uint8_t port;
+    std::string communication;
+    std::string ecu;
+    milliseconds downloadTimeout;
+    int32_t downloadType;
+    uint32_t imageAddress;
+    size_t recordBytes;
+    const char* transferUnderWay;  // progress text of the data transfer
+    int32_t killedDownloadResult;
+    const char* request;  // a request the controller answers in any session
+};
+
+const SerialStack kKline = {"KWP2000 T60",
+                            {"kline", "--model", "T60", "--wired"},
+                            7,
+                            "KWP2000|RS232=7|PROGRESS=1|TRACE=1",
+                            "T60|TIMEOUT_SERVICEDOWNLOAD=30000",
+                            30000ms,
+                            4,
+                            0x8000,
+                            32,
+                            "ServiceDownload: Data transfer",
+                            -53,
+                            "1A 93"};
+const SerialStack kT40 = {"T40H5",
+                          {"t40", "--h5"},
+                          8,
+                          "ISO_9141|RS232=8|PROGRESS=1|TRACE=1",
+                          "T40H5|TIMEOUT_SERVICEDOWNLOAD=60000",
+                          60000ms,
+                          2,
+                          0x28000,
+                          16,
+                          "ServiceDownload: Data transfer",
+                          -7,
+                          "03 07 00 02 08"};
+
+std::vector<uint8_t> Image(size_t bytes) {
+    std::vector<uint8_t> image(bytes);
+    for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 13 + 5);
+    return image;
+}
+
+// A controller of stack on a pseudo-terminal that the stack's COM port points at.
+class SerialEcu {
+  public:
+    SerialEcu(const SerialStack& stack, const std::vector<std::string>& faults) {
+        std::vector<std::string> args = stack.simArgs;
+        for (const std::string& fault : faults) {
+            args.push_back("--fault");
+            args.push_back(fault);
+        }
+        const std::optional<std::string> line = process.Start(args, kDeviceLine);
+        EXPECT_TRUE(line.has_value()) << stack.name;
+        if (line) device = DevicePathOf(*line);
+    }
+    SimProcess process;
+    std::string device;
+};
+
+class SerialFaultTest : public ::testing::Test {
+  protected:
+    // Starts a controller and points the stack's COM port at it.
+    std::unique_ptr<SerialEcu> StartEcu(const SerialStack& stack,
+                                        const std::vector<std::string>& faults = {}) {
+        auto ecu = std::make_unique<SerialEcu>(stack, faults);
+        port_.reset();
+        port_.emplace(stack.port, ecu->device);
+        return ecu;
+    }
+    // Connects (with the access a download needs on the K-line).
+    void Prepare(const SerialStack& stack, FaultClient& client) {
+        ASSERT_EQ(client.Connect().result, 0) << stack.name;
+        if (&stack == &kKline) {
+            ASSERT_EQ(client.Access(0, 0x86, 19200, true).result, 0);
+        }
+    }
+    // A connect and a request that gets the answer the controller gave before the fault.
+    void ExpectRecovered(const SerialStack& stack, FaultClient& client, const Outcome& own) {
+        ASSERT_EQ(client.Connect().result, 0) << stack.name;
+        const Outcome again = client.Request(stack.request);
+        EXPECT_EQ(again.result, 0);
+        EXPECT_EQ(again.text, own.text);
+    }
+
+  private:
+    std::optional<testfakes::ScopedComPort> port_;
+};
+
+// The controller's process dies in the middle of the data transfer: the download ends with
+// the stack's failure well before its time-out, and a controller started again (on another
+// pseudo-terminal, as a re-plugged adapter gets) answers the next connect.
+TEST_F(SerialFaultTest, EcuKilledMidDownloadFailsTheDownloadAndTheNextConnectWorks) {
+    for (const SerialStack* stack : {&kKline, &kT40}) {
+        SCOPED_TRACE(stack->name);
+        std::unique_ptr<SerialEcu> ecu = StartEcu(*stack);
+        FaultClient client(stack->communication, stack->ecu);
+        Prepare(*stack, client);
+        const Outcome own = client.Request(stack->request);
+        ASSERT_EQ(own.result, 0);
+
+        const std::string hex =
+            sim::IntelHexText(stack->imageAddress, Image(2048), stack->recordBytes, '|');
+        Outcome download;
+        std::thread run([&] { download = client.Download(stack->downloadType, hex); });
+        const bool underWay = client.AwaitProgress(stack->transferUnderWay);
+        ecu->process.Kill(SIGKILL);
+        const auto killed = std::chrono::steady_clock::now();
+        run.join();
+        EXPECT_TRUE(underWay);
+        EXPECT_EQ(download.result, stack->killedDownloadResult);
+        EXPECT_LT(std::chrono::steady_clock::now() - killed, stack->downloadTimeout);
+
+        ecu = StartEcu(*stack);
+        ExpectRecovered(*stack, client, own);
+    }
+}
+
+// The controller comes back on a new pseudo-terminal while the old one is gone: the client
+// points the COM port at the new one and connects again.
+TEST_F(SerialFaultTest, ControllerRestartedOnANewPortIsReachedAfterRepointing) {
+    for (const SerialStack* stack : {&kKline, &kT40}) {
+        SCOPED_TRACE(stack->name);
+        std::unique_ptr<SerialEcu> ecu = StartEcu(*stack);
+        FaultClient client(stack->communication, stack->ecu);
+        ASSERT_EQ(client.Connect().result, 0);
+        const Outcome own = client.Request(stack->request);
+        ASSERT_EQ(own.result, 0);
+
+        // Started before the old one ends, so that its device is another one.
+        std::unique_ptr<SerialEcu> restarted = StartEcu(*stack);
+        ASSERT_NE(restarted->device, ecu->device);
+        ecu->process.Kill(SIGKILL);
+        const Outcome lost = client.Request(stack->request);
+        EXPECT_LT(lost.result, 0);
+        EXPECT_EQ(lost.text, "");
+        EXPECT_LT(lost.took, kSingleRequestTimeout + kMargin);
+
+        ExpectRecovered(*stack, client, own);
+    }
+}
+
+// The controller ends and closes its side of the line while an upload waits through the
+// response-pending answers of its first memory read: the upload fails at once instead of
+// waiting for its time-out, and hands out no upload text.
+TEST_F(SerialFaultTest, LineClosedUnderARunningUploadFailsIt) {
+    std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {"pending:250@23*1"});
+    FaultClient client(kKline.communication, "T60|TIMEOUT_SERVICEUPLOAD=20000");
+    ASSERT_EQ(client.Connect().result, 0);
+    const Outcome own = client.Request(kKline.request);
+    ASSERT_EQ(own.result, 0);
+
+    Outcome upload;
+    std::thread run([&] { upload = client.Upload(); });
+    const bool underWay = client.AwaitProgress("ServiceUpload: Upload Memory");
+    ecu->process.Kill(SIGTERM);
+    run.join();
+    EXPECT_TRUE(underWay);
+    EXPECT_EQ(upload.result, -1);
+    EXPECT_EQ(upload.text, "");
+    EXPECT_LT(upload.took, 20000ms);
+
+    ecu = StartEcu(kKline);
+    ExpectRecovered(kKline, client, own);
+}
+
+// Sixty pending answers outlast the T60's 500 ms single-request time-out: the request ends
+// at its time-out, and the pending answers and the late answer reach no later request.
+TEST_F(SerialFaultTest, ResponsePendingPastTheTimeoutEndsAtTheTimeoutWithNothingStale) {
+    std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {"pending:60@21*1"});
+    FaultClient client(kKline.communication, kKline.ecu);
+    ASSERT_EQ(client.Connect().result, 0);
+    const Outcome own = client.Request(kKline.request);
+    ASSERT_EQ(own.result, 0);
+
+    const Outcome request = client.Request("21 03");
+    EXPECT_EQ(request.result, kTimedOut);
+    EXPECT_EQ(request.text, "");
+    EXPECT_LT(request.took, kSingleRequestTimeout + kMargin);
+
+    const Outcome ident = client.Ident();
+    EXPECT_EQ(ident.result, 0);
+    EXPECT_NE(ident.text.find("NAME=T60|"), std::string::npos) << ident.text;
+    const Outcome next = client.Request(kKline.request);
+    EXPECT_EQ(next.result, 0);
+    EXPECT_EQ(next.text, own.text);
+}
+
+// The controller answers a local data read with another service's answer, once: the client
+// does not take it for the answer, nor does the next request that it fits.
+TEST_F(SerialFaultTest, AnswerOfAnotherServiceIsNeverTakenForAnAnswer) {
+    struct Case {
+        const char* name;
+        const char* fault;
+    };
+    const Case cases[] = {
+        {"positive answer of an identification read", "foreign:5A93414243@21*1"},
+        {"negative answer of an identification read", "foreign:7F1A31@21*1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {c.fault});
+        FaultClient client(kKline.communication, kKline.ecu);
+        ASSERT_EQ(client.Connect().result, 0);
+        const Outcome own = client.Request(kKline.request);
+        ASSERT_EQ(own.result, 0);
+
+        const Outcome read = client.Request("21 03");
+        EXPECT_EQ(read.result, kTimedOut);
+        EXPECT_EQ(read.text, "");
+        EXPECT_LT(read.took, kSingleRequestTimeout + kMargin);
+        const Outcome next = client.Request(kKline.request);
+        EXPECT_EQ(next.result, 0);
+        EXPECT_EQ(next.text, own.text);
+    }
+}
+
+}  // namespace
+}  // namespace diagbridge::testing

@@ -1,0 +1,100 @@
+#include "faults/SimProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+extern char** environ;
+
+namespace diagbridge::testing {
+
+namespace {
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+constexpr auto kExitTimeout = std::chrono::seconds(5);
+constexpr auto kReapPoll = std::chrono::milliseconds(10);
+constexpr size_t kReadChunk = 512;
+}  // namespace
+
+SimProcess::~SimProcess() {
+    Kill(SIGTERM);
+}
+
+std::optional<std::string> SimProcess::Start(const std::vector<std::string>& args,
+                                             const std::string& ready) {
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    std::vector<std::string> words = {DIAGBRIDGE_SIM_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int failure = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    output_ = pipeEnds[0];
+    if (failure != 0) {
+        pid_ = -1;
+        return std::nullopt;
+    }
+    return WaitForLine(ready, kStartTimeout);
+}
+
+std::optional<std::string> SimProcess::WaitForLine(const std::string& text,
+                                                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        for (size_t end = buffered_.find('\n'); end != std::string::npos;
+             end = buffered_.find('\n')) {
+            std::string line = buffered_.substr(0, end);
+            buffered_.erase(0, end + 1);
+            if (line.find(text) != std::string::npos) return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd readable{output_, POLLIN, 0};
+        if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) continue;
+        char chunk[kReadChunk];
+        const ssize_t got = read(output_, chunk, sizeof(chunk));
+        if (got <= 0) return std::nullopt;
+        buffered_.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+void SimProcess::Kill(int signal) {
+    if (pid_ > 0) {
+        kill(pid_, signal);
+        Reap();
+    }
+    if (output_ >= 0) close(output_);
+    output_ = -1;
+    buffered_.clear();
+}
+
+void SimProcess::Reap() {
+    const auto deadline = std::chrono::steady_clock::now() + kExitTimeout;
+    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(kReapPoll);
+    }
+    pid_ = -1;
+}
+
+std::string DevicePathOf(const std::string& line) {
+    const size_t at = line.rfind(" on ");
+    return at == std::string::npos ? std::string() : line.substr(at + 4);
+}
+
+}  // namespace diagbridge::testing
