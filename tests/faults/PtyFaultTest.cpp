@@ -25,6 +25,10 @@ constexpr int32_t kTimedOut = -5;
 constexpr milliseconds kSingleRequestTimeout = 500ms;  // the T60's and T40's own
 constexpr milliseconds kMargin = 5000ms;               // a loaded machine
 constexpr const char* kDeviceLine = " on /dev/";
+// The K-line's development access a download needs.
+constexpr int32_t kMakerOem = 0;
+constexpr int32_t kDevelopmentMode = 0x86;
+constexpr int32_t kAccessBaud = 19200;
 
 // One protocol on its serial line, and what a download and a plain request look like on it.
 struct SerialStack {
@@ -34,6 +38,7 @@ struct SerialStack {
     std::string communication;
     std::string ecu;
     milliseconds downloadTimeout;
+    bool downloadNeedsAccess;  // the development access
     int32_t downloadType;
     uint32_t imageAddress;
     size_t recordBytes;
@@ -48,6 +53,7 @@ const SerialStack kKline = {"KWP2000 T60",
                             "KWP2000|RS232=7|PROGRESS=1|TRACE=1",
                             "T60|TIMEOUT_SERVICEDOWNLOAD=30000",
                             30000ms,
+                            true,
                             4,
                             0x8000,
                             32,
@@ -60,6 +66,7 @@ const SerialStack kT40 = {"T40H5",
                           "ISO_9141|RS232=8|PROGRESS=1|TRACE=1",
                           "T40H5|TIMEOUT_SERVICEDOWNLOAD=60000",
                           60000ms,
+                          false,
                           2,
                           0x28000,
                           16,
@@ -100,11 +107,11 @@ class SerialFaultTest : public ::testing::Test {
         port_.emplace(stack.port, ecu->device);
         return ecu;
     }
-    // Connects (with the access a download needs on the K-line).
+    // Connects, with the access a download needs.
     void Prepare(const SerialStack& stack, FaultClient& client) {
         ASSERT_EQ(client.Connect().result, 0) << stack.name;
-        if (&stack == &kKline) {
-            ASSERT_EQ(client.Access(0, 0x86, 19200, true).result, 0);
+        if (stack.downloadNeedsAccess) {
+            ASSERT_EQ(client.Access(kMakerOem, kDevelopmentMode, kAccessBaud, true).result, 0);
         }
     }
     // A connect and a request that gets the answer the controller gave before the fault.

@@ -69,14 +69,15 @@ std::optional<std::string> SimProcess::WaitForLine(const std::string& text,
     }
 }
 
+// The output is closed first: an ECU that prints its stored image on the way out must not
+// block on a full pipe.
 void SimProcess::Kill(int signal) {
-    if (pid_ > 0) {
-        kill(pid_, signal);
-        Reap();
-    }
     if (output_ >= 0) close(output_);
     output_ = -1;
     buffered_.clear();
+    if (pid_ <= 0) return;
+    kill(pid_, signal);
+    Reap();
 }
 
 void SimProcess::Reap() {

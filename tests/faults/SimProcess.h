@@ -24,7 +24,6 @@ class SimProcess {
                                      const std::string& ready);
     // Sends signal and reaps the process (bounded as above).
     void Kill(int signal);
-    bool Running() const { return pid_ > 0; }
 
   private:
     std::optional<std::string> WaitForLine(const std::string& text,
