@@ -21,6 +21,7 @@ namespace {
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
+constexpr int32_t kFailed = -1;
 constexpr int32_t kTimedOut = -5;
 constexpr milliseconds kSingleRequestTimeout = 500ms;  // the T60's and T40's own
 constexpr milliseconds kMargin = 5000ms;               // a loaded machine
@@ -171,7 +172,7 @@ TEST_F(SerialFaultTest, ControllerRestartedOnANewPortIsReachedAfterRepointing) {
         ASSERT_NE(restarted->device, ecu->device);
         ecu->process.Kill(SIGKILL);
         const Outcome lost = client.Request(stack->request);
-        EXPECT_LT(lost.result, 0);
+        EXPECT_EQ(lost.result, kFailed);
         EXPECT_EQ(lost.text, "");
         EXPECT_LT(lost.took, kSingleRequestTimeout + kMargin);
 
@@ -195,7 +196,7 @@ TEST_F(SerialFaultTest, LineClosedUnderARunningUploadFailsIt) {
     ecu->process.Kill(SIGTERM);
     run.join();
     EXPECT_TRUE(underWay);
-    EXPECT_EQ(upload.result, -1);
+    EXPECT_EQ(upload.result, kFailed);
     EXPECT_EQ(upload.text, "");
     EXPECT_LT(upload.took, 20000ms);
 
