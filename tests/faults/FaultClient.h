@@ -7,11 +7,19 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "component/CCommandInterface.h"
 #include "support/EventRecorder.h"
 
 namespace diagbridge::testing {
+
+// The bytes of a test download; neighbours differ, so a byte out of place shows.
+inline std::vector<uint8_t> TestImage(size_t bytes) {
+    std::vector<uint8_t> image(bytes);
+    for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 13 + 5);
+    return image;
+}
 
 // What the client saw of one call.
 struct Outcome {

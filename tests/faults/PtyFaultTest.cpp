@@ -26,6 +26,7 @@ constexpr int32_t kTimedOut = -5;
 constexpr milliseconds kSingleRequestTimeout = 500ms;  // the T60's and T40's own
 constexpr milliseconds kMargin = 5000ms;               // a loaded machine
 constexpr const char* kDeviceLine = " on /dev/";
+constexpr size_t kImageBytes = 2048;  // dozens of records: the transfer lasts seconds
 // The K-line's development access a download needs.
 constexpr int32_t kMakerOem = 0;
 constexpr int32_t kDevelopmentMode = 0x86;
@@ -35,9 +36,9 @@ constexpr int32_t kAccessBaud = 19200;
 struct SerialStack {
     const char* name;
     std::vector<std::string> simArgs;
+    const char* protocol;
     uint8_t port;
-    std::string communication;
-    std::string ecu;
+    const char* model;
     milliseconds downloadTimeout;
     bool downloadNeedsAccess;  // the development access
     int32_t downloadType;
@@ -46,40 +47,43 @@ struct SerialStack {
     const char* transferUnderWay;  // progress text of the data transfer
     int32_t killedDownloadResult;
     const char* request;  // a request the controller answers in any session
+
+    std::string Communication() const {
+        return std::string(protocol) + "|RS232=" + std::to_string(port) + "|PROGRESS=1";
+    }
+    // The model with a download time-out that the campaign can wait for.
+    std::string Ecu() const {
+        return std::string(model) +
+               "|TIMEOUT_SERVICEDOWNLOAD=" + std::to_string(downloadTimeout.count());
+    }
 };
 
-const SerialStack kKline = {"KWP2000 T60",
-                            {"kline", "--model", "T60", "--wired"},
-                            7,
-                            "KWP2000|RS232=7|PROGRESS=1|TRACE=1",
-                            "T60|TIMEOUT_SERVICEDOWNLOAD=30000",
-                            30000ms,
-                            true,
-                            4,
-                            0x8000,
-                            32,
-                            "ServiceDownload: Data transfer",
-                            -53,
-                            "1A 93"};
-const SerialStack kT40 = {"T40H5",
-                          {"t40", "--h5"},
-                          8,
-                          "ISO_9141|RS232=8|PROGRESS=1|TRACE=1",
-                          "T40H5|TIMEOUT_SERVICEDOWNLOAD=60000",
-                          60000ms,
-                          false,
-                          2,
-                          0x28000,
-                          16,
-                          "ServiceDownload: Data transfer",
-                          -7,
-                          "03 07 00 02 08"};
-
-std::vector<uint8_t> Image(size_t bytes) {
-    std::vector<uint8_t> image(bytes);
-    for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 13 + 5);
-    return image;
-}
+const SerialStack kKline = {.name = "KWP2000 T60",
+                            .simArgs = {"kline", "--model", "T60", "--wired"},
+                            .protocol = "KWP2000",
+                            .port = 7,
+                            .model = "T60",
+                            .downloadTimeout = 30000ms,
+                            .downloadNeedsAccess = true,
+                            .downloadType = 4,
+                            .imageAddress = 0x8000,
+                            .recordBytes = 32,
+                            .transferUnderWay = "ServiceDownload: Data transfer",
+                            .killedDownloadResult = -53,
+                            .request = "1A 93"};
+const SerialStack kT40 = {.name = "T40H5",
+                          .simArgs = {"t40", "--h5"},
+                          .protocol = "ISO_9141",
+                          .port = 8,
+                          .model = "T40H5",
+                          .downloadTimeout = 60000ms,
+                          .downloadNeedsAccess = false,
+                          .downloadType = 2,
+                          .imageAddress = 0x28000,
+                          .recordBytes = 16,
+                          .transferUnderWay = "ServiceDownload: Data transfer",
+                          .killedDownloadResult = -7,
+                          .request = "03 07 00 02 08"};
 
 // A controller of stack on a pseudo-terminal that the stack's COM port points at.
 class SerialEcu {
@@ -134,13 +138,13 @@ TEST_F(SerialFaultTest, EcuKilledMidDownloadFailsTheDownloadAndTheNextConnectWor
     for (const SerialStack* stack : {&kKline, &kT40}) {
         SCOPED_TRACE(stack->name);
         std::unique_ptr<SerialEcu> ecu = StartEcu(*stack);
-        FaultClient client(stack->communication, stack->ecu);
+        FaultClient client(stack->Communication(), stack->Ecu());
         Prepare(*stack, client);
         const Outcome own = client.Request(stack->request);
         ASSERT_EQ(own.result, 0);
 
         const std::string hex =
-            sim::IntelHexText(stack->imageAddress, Image(2048), stack->recordBytes, '|');
+            sim::IntelHexText(stack->imageAddress, TestImage(kImageBytes), stack->recordBytes, '|');
         Outcome download;
         std::thread run([&] { download = client.Download(stack->downloadType, hex); });
         const bool underWay = client.AwaitProgress(stack->transferUnderWay);
@@ -162,7 +166,7 @@ TEST_F(SerialFaultTest, ControllerRestartedOnANewPortIsReachedAfterRepointing) {
     for (const SerialStack* stack : {&kKline, &kT40}) {
         SCOPED_TRACE(stack->name);
         std::unique_ptr<SerialEcu> ecu = StartEcu(*stack);
-        FaultClient client(stack->communication, stack->ecu);
+        FaultClient client(stack->Communication(), stack->Ecu());
         ASSERT_EQ(client.Connect().result, 0);
         const Outcome own = client.Request(stack->request);
         ASSERT_EQ(own.result, 0);
@@ -181,11 +185,13 @@ TEST_F(SerialFaultTest, ControllerRestartedOnANewPortIsReachedAfterRepointing) {
 }
 
 // The controller ends and closes its side of the line while an upload waits through the
-// response-pending answers of its first memory read: the upload fails at once instead of
-// waiting for its time-out, and hands out no upload text.
+// response-pending answers of its first memory read: the upload fails (-1) instead of
+// running into its time-out (-5), and hands out no upload text.
 TEST_F(SerialFaultTest, LineClosedUnderARunningUploadFailsIt) {
     std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {"pending:250@23*1"});
-    FaultClient client(kKline.communication, "T60|TIMEOUT_SERVICEUPLOAD=20000");
+    constexpr milliseconds kUploadTimeout = 20000ms;
+    FaultClient client(kKline.Communication(),
+                       "T60|TIMEOUT_SERVICEUPLOAD=" + std::to_string(kUploadTimeout.count()));
     ASSERT_EQ(client.Connect().result, 0);
     const Outcome own = client.Request(kKline.request);
     ASSERT_EQ(own.result, 0);
@@ -198,7 +204,7 @@ TEST_F(SerialFaultTest, LineClosedUnderARunningUploadFailsIt) {
     EXPECT_TRUE(underWay);
     EXPECT_EQ(upload.result, kFailed);
     EXPECT_EQ(upload.text, "");
-    EXPECT_LT(upload.took, 20000ms);
+    EXPECT_LT(upload.took, kUploadTimeout);
 
     ecu = StartEcu(kKline);
     ExpectRecovered(kKline, client, own);
@@ -208,7 +214,7 @@ TEST_F(SerialFaultTest, LineClosedUnderARunningUploadFailsIt) {
 // at its time-out, and the pending answers and the late answer reach no later request.
 TEST_F(SerialFaultTest, ResponsePendingPastTheTimeoutEndsAtTheTimeoutWithNothingStale) {
     std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {"pending:60@21*1"});
-    FaultClient client(kKline.communication, kKline.ecu);
+    FaultClient client(kKline.Communication(), kKline.Ecu());
     ASSERT_EQ(client.Connect().result, 0);
     const Outcome own = client.Request(kKline.request);
     ASSERT_EQ(own.result, 0);
@@ -240,7 +246,7 @@ TEST_F(SerialFaultTest, AnswerOfAnotherServiceIsNeverTakenForAnAnswer) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::unique_ptr<SerialEcu> ecu = StartEcu(kKline, {c.fault});
-        FaultClient client(kKline.communication, kKline.ecu);
+        FaultClient client(kKline.Communication(), kKline.Ecu());
         ASSERT_EQ(client.Connect().result, 0);
         const Outcome own = client.Request(kKline.request);
         ASSERT_EQ(own.result, 0);

@@ -28,19 +28,19 @@ constexpr int32_t kProgrammingAccess = 3;
 constexpr int32_t kDownloadType = 0;
 constexpr uint32_t kImageAddress = 0x00400000;
 constexpr size_t kRecordBytes = 32;
+// At 1 ms per consecutive frame a transfer of this image lasts seconds.
+constexpr size_t kLongImageBytes = 64 * 1024;
+constexpr size_t kShortImageBytes = 256;
 constexpr const char* kCommunication = "UDS_ISO_14229|VECTOR=1|BAUDRATE=500000|PROGRESS=1";
-// The T60.1 with a download time-out that a campaign can wait for.
-constexpr const char* kEcu = "T60.1|TIMEOUT_SERVICEDOWNLOAD=30000";
 constexpr milliseconds kDownloadTimeout = 30000ms;
 constexpr milliseconds kSingleRequestTimeout = 500ms;  // the T60.1's own
 // Room for a loaded machine on top of every promised bound.
 constexpr milliseconds kMargin = 5000ms;
 constexpr const char* kTransferUnderWay = "ServiceDownload: TransferData";
 
-std::vector<uint8_t> Image(size_t bytes) {
-    std::vector<uint8_t> image(bytes);
-    for (size_t i = 0; i < bytes; ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    return image;
+// The T60.1 with a download time-out that a campaign can wait for.
+std::string Ecu() {
+    return "T60.1|TIMEOUT_SERVICEDOWNLOAD=" + std::to_string(kDownloadTimeout.count());
 }
 
 class UdsHubFaultTest : public ::testing::Test {
@@ -75,7 +75,7 @@ class UdsHubFaultTest : public ::testing::Test {
     Outcome DownloadKilledUnderWay(FaultClient& client, SimProcess& process,
                                    milliseconds& killedToEnd) {
         const std::string hex =
-            sim::IntelHexText(kImageAddress, Image(64 * 1024), kRecordBytes, '|');
+            sim::IntelHexText(kImageAddress, TestImage(kLongImageBytes), kRecordBytes, '|');
         Outcome outcome;
         std::thread download([&] { outcome = client.Download(kDownloadType, hex); });
         const bool underWay = client.AwaitProgress(kTransferUnderWay);
@@ -96,7 +96,8 @@ class UdsHubFaultTest : public ::testing::Test {
         EXPECT_EQ(client.Access(kProgrammingAccess).result, 0);
         EXPECT_EQ(client
                       .Download(kDownloadType,
-                                sim::IntelHexText(kImageAddress, Image(256), kRecordBytes, '|'))
+                                sim::IntelHexText(kImageAddress, TestImage(kShortImageBytes),
+                                                  kRecordBytes, '|'))
                       .result,
                   0);
     }
@@ -108,7 +109,7 @@ class UdsHubFaultTest : public ::testing::Test {
 };
 
 TEST_F(UdsHubFaultTest, EcuKilledMidDownloadFailsTheDownloadAndAFreshEcuIsFlashed) {
-    FaultClient client(kCommunication, kEcu);
+    FaultClient client(kCommunication, Ecu());
     ConnectWithAccess(client);
     milliseconds killedToEnd{};
     const Outcome download = DownloadKilledUnderWay(client, ecu_, killedToEnd);
@@ -120,7 +121,7 @@ TEST_F(UdsHubFaultTest, EcuKilledMidDownloadFailsTheDownloadAndAFreshEcuIsFlashe
 }
 
 TEST_F(UdsHubFaultTest, HubKilledMidDownloadFailsTheDownloadAndTheClientReconnects) {
-    FaultClient client(kCommunication, kEcu);
+    FaultClient client(kCommunication, Ecu());
     ConnectWithAccess(client);
     milliseconds killedToEnd{};
     const Outcome download = DownloadKilledUnderWay(client, hub_, killedToEnd);
@@ -133,7 +134,7 @@ TEST_F(UdsHubFaultTest, HubKilledMidDownloadFailsTheDownloadAndTheClientReconnec
 }
 
 TEST_F(UdsHubFaultTest, HubKilledWhileConnectedFailsTheNextRequestAndTheClientReconnects) {
-    FaultClient client(kCommunication, kEcu);
+    FaultClient client(kCommunication, Ecu());
     ASSERT_EQ(client.Connect().result, 0);
     hub_.Kill(SIGKILL);
     const Outcome request = client.Request("22 F1 90");
@@ -151,7 +152,7 @@ TEST_F(UdsHubFaultTest, HubKilledWhileConnectedFailsTheNextRequestAndTheClientRe
 TEST_F(UdsHubFaultTest, ResponsePendingPastTheTimeoutEndsAtTheTimeoutWithNothingStale) {
     ecu_.Kill(SIGTERM);
     StartEcu({"pending:22:20:50"});
-    FaultClient client(kCommunication, kEcu);
+    FaultClient client(kCommunication, Ecu());
     ASSERT_EQ(client.Connect().result, 0);
     const Outcome request = client.Request("22 F1 90");
     EXPECT_EQ(request.result, kTimedOut);
@@ -185,7 +186,7 @@ TEST_F(UdsHubFaultTest, AnswerOfAnotherServiceIsNeverTakenForAnAnswer) {
         SCOPED_TRACE(c.name);
         ecu_.Kill(SIGTERM);
         StartEcu({c.fault});
-        FaultClient client(kCommunication, kEcu);
+        FaultClient client(kCommunication, Ecu());
         ASSERT_EQ(client.Connect().result, 0);
         const Outcome own = client.Request("22 F1 90");
         ASSERT_EQ(own.result, 0);
