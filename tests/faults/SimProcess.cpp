@@ -3,13 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
-
-extern char** environ;
 
 namespace diagbridge::testing {
 
@@ -18,32 +16,36 @@ constexpr auto kStartTimeout = std::chrono::seconds(20);
 constexpr auto kExitTimeout = std::chrono::seconds(5);
 constexpr auto kReapPoll = std::chrono::milliseconds(10);
 constexpr size_t kReadChunk = 512;
+constexpr int kExitFailure = 127;
 }  // namespace
 
 SimProcess::~SimProcess() {
     Kill(SIGTERM);
 }
 
+// The child dies with this process (PR_SET_PDEATHSIG): a test that crashes leaves no ECU
+// behind holding the test runner's output open.
 std::optional<std::string> SimProcess::Start(const std::vector<std::string>& args,
                                              const std::string& ready) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) return std::nullopt;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     std::vector<std::string> words = {DIAGBRIDGE_SIM_PROGRAM};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    const int failure = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(kExitFailure);
+        execv(argv[0], argv.data());
+        _exit(kExitFailure);
+    }
     close(pipeEnds[1]);
     output_ = pipeEnds[0];
-    if (failure != 0) {
-        pid_ = -1;
-        return std::nullopt;
-    }
+    if (pid_ < 0) return std::nullopt;
     return WaitForLine(ready, kStartTimeout);
 }
 
