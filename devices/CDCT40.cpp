@@ -47,6 +47,12 @@ int32_t CDCT40::DevSetBaudRate(int32_t baud) {
 
 int32_t CDCT40::DevConnect() {
     if (!device_) return kNoDevice;
+    // A wired adapter may have gone away since (a controller or adapter re-plugged, the port
+    // pointed elsewhere): the wake-up goes out on a freshly opened port.
+    if (isSkyLink != 1) {
+        device_->Close();
+        DevOpen();
+    }
     return device_->WakeUp() != 0 ? 0 : kFailed;
 }
 

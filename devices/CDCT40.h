@@ -33,7 +33,8 @@ class CDCT40 : public CDeviceContainer {
     int32_t DevOpen() override;
     int32_t DevClose() override;
     int32_t DevSetBaudRate(int32_t baud) override;
-    // Wake-up: 0 answered, -1 not; -7 without device.
+    // Wake-up, on the wired adapter after opening its port anew: 0 answered, -1 not; -7
+    // without device.
     int32_t DevConnect() override;
     // Request 06; 0 (-7 without device).
     int32_t DevDisconnect() override;

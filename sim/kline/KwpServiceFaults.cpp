@@ -12,6 +12,7 @@ const char* const kKwpFaultSyntax =
     "      pending:P[@SID][*N]     P answers 7F SID 78 (response pending), then the answer\n"
     "      busy[@SID][*N]          7F SID 21 (busy, repeat request) instead of the answer\n"
     "      negative:NRC[@SID][*N]  7F SID NRC (NRC hex) instead of the answer\n"
+    "      foreign:HEX[@SID][*N]   the bytes HEX (e.g. 7E00, 7F3E11) instead of the answer\n"
     "      checksum[*N]            responses with a wrong checksum\n"
     "      ident:TYPE              1A 93 and 1A 8E report object type TYPE (wrong ECU)\n"
     "      upgrade-fail            the upgrade status after a download ends as failed\n"
@@ -85,6 +86,18 @@ bool ReadServiceFault(const FaultText& parts, bool needsValue, int valueBase,
     return parts.times.empty() || ReadNumber(parts.times, 10, fault.times);
 }
 
+// Hex digits in pairs ("7F3E11"), at least one byte.
+bool ReadBytes(std::string_view text, std::vector<uint8_t>& bytes) {
+    if (text.empty() || text.size() % 2 != 0) return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        uint8_t byte = 0;
+        if (!ReadByte(text.substr(i, 2), 16, byte)) return false;
+        bytes.push_back(byte);
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -109,6 +122,11 @@ bool Apply(const std::string& text, KwpFaultOptions& options) {
     } else if (parts.kind == "negative") {
         fault.kind = KwpServiceFault::Kind::kNegative;
         valid = ReadServiceFault(parts, true, 16, fault);
+    } else if (parts.kind == "foreign") {
+        fault.kind = KwpServiceFault::Kind::kForeign;
+        FaultText rest = parts;
+        rest.value = {};
+        valid = ReadBytes(parts.value, fault.answer) && ReadServiceFault(rest, false, 16, fault);
     } else if (parts.kind == "checksum") {
         uint32_t times = 0;
         if (!parts.value.empty() || !parts.service.empty()) return false;

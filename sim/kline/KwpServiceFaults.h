@@ -16,11 +16,13 @@ struct KwpServiceFault {
         kPending,   // value answers 7F xx 78 (response pending), then the real answer
         kBusy,      // 7F xx 21 (busy, repeat request) instead of the answer
         kNegative,  // 7F xx value instead of the answer
+        kForeign,   // the bytes of answer instead of the answer (another service's answer)
     };
     Kind kind = Kind::kSilence;
     uint8_t service = kAnyService;
     uint8_t value = 0;
     uint32_t times = kEveryRequest;  // matching requests it acts on; kEveryRequest: no end
+    std::vector<uint8_t> answer{};   // kForeign
 };
 
 // Everything the fault options of the virtual KWP2000 ECU can set.

@@ -177,6 +177,9 @@ bool KwpServiceResponder::RespondSeries(const Bytes& request, std::vector<Bytes>
             case KwpServiceFault::Kind::kNegative:
                 responses.push_back(Negative(service, fault->value));
                 return true;
+            case KwpServiceFault::Kind::kForeign:
+                responses.push_back(fault->answer);
+                return true;
             case KwpServiceFault::Kind::kPending:
                 responses.insert(responses.end(), fault->value,
                                  Negative(service, kwpnrc::kResponsePending));

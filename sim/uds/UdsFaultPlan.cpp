@@ -35,6 +35,17 @@ bool TakeFrom(std::string_view& text, uint32_t& from) {
     return read;
 }
 
+// Hex digits in pairs ("7F3E11"), at least one byte.
+bool ReadBytes(std::string_view text, std::vector<uint8_t>& bytes) {
+    if (text.empty() || text.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        uint32_t byte = 0;
+        if (!ReadNumber(text.substr(i, 2), 16, 0xFF, byte)) return false;
+        bytes.push_back(static_cast<uint8_t>(byte));
+    }
+    return true;
+}
+
 bool ParseServiceFault(std::string_view kind, const std::vector<std::string_view>& fields,
                        uint32_t from, UdsServiceFault& fault) {
     uint32_t service = 0;
@@ -51,6 +62,10 @@ bool ParseServiceFault(std::string_view kind, const std::vector<std::string_view
     if (kind == "silent") {
         fault.kind = UdsServiceFault::Kind::kSilent;
         return fields.size() == 2;
+    }
+    if (kind == "foreign") {
+        fault.kind = UdsServiceFault::Kind::kForeign;
+        return fields.size() == 3 && ReadBytes(fields[2], fault.answer);
     }
     fault.kind = UdsServiceFault::Kind::kPending;
     if (fields.size() < 3 || fields.size() > 4) return false;
@@ -104,6 +119,9 @@ UdsFaultAction UdsFaultPlan::OnRequest(uint8_t service) {
                 action.pendingCount = fault.pendingCount;
                 action.pendingIntervalMs = fault.pendingIntervalMs;
                 break;
+            case UdsServiceFault::Kind::kForeign:
+                action.foreignAnswer = fault.answer;
+                break;
         }
     }
     return action;
@@ -116,7 +134,7 @@ bool ParseUdsFault(const std::string& text, UdsFaultPlan& plan, std::string& err
     const std::vector<std::string_view> fields = Split(rest, ':');
     const std::string_view kind = fields.front();
     bool parsed = false;
-    if (kind == "nrc" || kind == "silent" || kind == "pending") {
+    if (kind == "nrc" || kind == "silent" || kind == "pending" || kind == "foreign") {
         UdsServiceFault fault;
         parsed = fromRead && ParseServiceFault(kind, fields, from, fault);
         if (parsed) plan.Add(fault);

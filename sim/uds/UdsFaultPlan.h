@@ -12,6 +12,7 @@ struct UdsServiceFault {
         kNegative,  // answer 7F <service> <responseCode> instead of the service's answer
         kSilent,    // answer nothing, and do not run the service
         kPending,   // send pendingCount times 7F <service> 78, pendingIntervalMs apart, first
+        kForeign,   // answer the bytes of answer instead (another service's answer)
     };
     static constexpr uint32_t kDefaultPendingIntervalMs = 50;
 
@@ -21,6 +22,7 @@ struct UdsServiceFault {
     uint32_t fromRequest = 1;  // 1 = every request of the service
     uint32_t pendingCount = 0;
     uint32_t pendingIntervalMs = kDefaultPendingIntervalMs;
+    std::vector<uint8_t> answer{};  // kForeign
 };
 
 // Faults of the ECU's ISO-TP layer.
@@ -47,6 +49,7 @@ struct UdsFaultAction {
     int16_t negativeCode = -1;  // -1: the service answers itself
     uint32_t pendingCount = 0;
     uint32_t pendingIntervalMs = 0;
+    std::vector<uint8_t> foreignAnswer;  // not empty: sent instead of the service's answer
 };
 
 // The faults a virtual ECU injects. Not thread-safe: its owner locks.
@@ -68,6 +71,7 @@ class UdsFaultPlan {
 //   nrc:<sid>:<code>[@<n>]        negative response (hex service id and code)
 //   silent:<sid>[@<n>]            no answer
 //   pending:<sid>:<count>[:<ms>]  response pending series before the answer
+//   foreign:<sid>:<hex bytes>[@<n>] these bytes (e.g. 7E00, 7F3E11) instead of the answer
 //   drop-cf:<n>                   n-th consecutive frame of each response left out
 //   bad-sn:<n>                    n-th consecutive frame with a wrong sequence number
 //   fc-wait:<count>               flow controls "wait" before each "continue"

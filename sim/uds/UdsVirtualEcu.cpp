@@ -1,5 +1,7 @@
 #include "sim/uds/UdsVirtualEcu.h"
 
+#include <algorithm>
+
 namespace diagbridge::sim {
 
 UdsVirtualEcu::UdsVirtualEcu(UdsEcuProfile profile)
@@ -77,7 +79,10 @@ void UdsVirtualEcu::Answer(const UdsIsoTpServer::Request& request) {
         UdsAnswer answer;
         {
             std::lock_guard lock(mutex_);
-            if (action.negativeCode >= 0) {
+            if (!action.foreignAnswer.empty()) {
+                answer.length = std::min(action.foreignAnswer.size(), sizeof(response_));
+                std::copy_n(action.foreignAnswer.begin(), answer.length, response_);
+            } else if (action.negativeCode >= 0) {
                 answer.length = UdsEcuServices::Negative(
                     service, static_cast<uint8_t>(action.negativeCode), response_);
             } else {

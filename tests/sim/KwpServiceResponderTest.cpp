@@ -334,6 +334,10 @@ const FaultCase kFaultCases[] = {
      {{Kind::kNegative, 0x21, 0x22, KwpServiceFault::kEveryRequest}},
      {{0x21, 0x02}, {0x21, 0x02}, {0x3E}},
      {{{0x7F, 0x21, 0x22}}, {{0x7F, 0x21, 0x22}}, {{0x7E}}}},
+    {"another service's answer once",
+     {{Kind::kForeign, 0x1A, 0, 1, {0x7E, 0x00}}},
+     {{0x1A, 0x93}, {0x1A, 0x93}},
+     {{{0x7E, 0x00}}, {kAnswer93}}},
     {"the first fault that fits acts",
      {{Kind::kNegative, 0x3E, 0x10, 1}, {Kind::kBusy, KwpServiceFault::kAnyService, 0, 1}},
      {{0x3E}, {0x3E}, {0x3E}},
@@ -354,11 +358,12 @@ TEST(KwpServiceFaultTest, FaultsActOnTheirServiceUntilUsedUp) {
 TEST(KwpServiceFaultTest, ParsesTheFaultTexts) {
     KwpFaultOptions options;
     std::string error;
-    for (const char* text : {"silence@1A*2", "pending:3@36", "busy*4", "negative:31@23*1",
-                             "silence*3", "checksum*2", "ident:T65", "upgrade-fail"}) {
+    for (const char* text :
+         {"silence@1A*2", "pending:3@36", "busy*4", "negative:31@23*1", "silence*3", "checksum*2",
+          "ident:T65", "upgrade-fail", "foreign:7F3E11@1A*1"}) {
         EXPECT_TRUE(ParseKwpFault(text, options, error)) << text;
     }
-    ASSERT_EQ(options.serviceFaults.size(), 4u);
+    ASSERT_EQ(options.serviceFaults.size(), 5u);
     const KwpServiceFault& silence = options.serviceFaults[0];
     EXPECT_EQ(silence.kind, Kind::kSilence);
     EXPECT_EQ(silence.service, 0x1A);
@@ -370,15 +375,21 @@ TEST(KwpServiceFaultTest, ParsesTheFaultTexts) {
     EXPECT_EQ(pending.times, KwpServiceFault::kEveryRequest);
     EXPECT_EQ(options.serviceFaults[2].service, KwpServiceFault::kAnyService);
     EXPECT_EQ(options.serviceFaults[3].value, 0x31);
+    const KwpServiceFault& foreign = options.serviceFaults[4];
+    EXPECT_EQ(foreign.kind, Kind::kForeign);
+    EXPECT_EQ(foreign.answer, (Bytes{0x7F, 0x3E, 0x11}));
+    EXPECT_EQ(foreign.service, 0x1A);
+    EXPECT_EQ(foreign.times, 1u);
     EXPECT_EQ(options.silentRequests, 3u);
     EXPECT_EQ(options.badChecksumResponses, 2u);
     EXPECT_EQ(options.objectType, "T65");
     EXPECT_TRUE(options.upgradeFails);
 
     for (const char* text :
-         {"", "noise", "pending", "pending:0", "pending:300", "negative", "negative:XY",
-          "silence:1", "busy@1G", "busy@123", "busy*x", "checksum@10", "checksum*0",
-          "ident:", "ident:T65*2", "busy@81", "silence@82"}) {
+         {"",         "noise",       "pending",    "pending:0",   "pending:300",
+          "negative", "negative:XY", "silence:1",  "busy@1G",     "busy@123",
+          "busy*x",   "checksum@10", "checksum*0", "ident:",      "ident:T65*2",
+          "busy@81",  "silence@82",  "foreign",    "foreign:7E0", "foreign:ZZ@1A"}) {
         KwpFaultOptions untouched;
         EXPECT_FALSE(ParseKwpFault(text, untouched, error)) << text;
         EXPECT_FALSE(error.empty());

@@ -57,6 +57,28 @@ TEST_F(T40ContainerTest, WithoutDeviceEverythingIsRefused) {
     EXPECT_EQ(container.DevClose(), 0);
 }
 
+// A wired adapter may have been re-plugged or pointed elsewhere since the last connect: each
+// connect opens its port anew. The SkyLink port stays open (its open waits for the link).
+TEST_F(T40ContainerTest, ConnectOpensTheWiredPortAnew) {
+    struct Case {
+        const char* name;
+        int32_t isSkyLink;
+        size_t opens;  // after the open and two connects
+    };
+    const Case cases[] = {{"wired", 0, 3}, {"SkyLink", 1, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        CDCT40 container({}, Settings(2, 2));
+        container.isSkyLink = c.isSkyLink;
+        ASSERT_TRUE(container.Create());
+        ASSERT_EQ(container.DevOpen(), 0);
+        EXPECT_EQ(container.DevConnect(), -1);  // nobody answers the wake-up
+        EXPECT_EQ(container.DevConnect(), -1);
+        EXPECT_EQ(log.Events(platform::SerialEvent::Kind::Open).size(), c.opens);
+    }
+}
+
 TEST_F(T40ContainerTest, FlashModeAnswerBecomesTheDescription) {
     CDCT40 container({}, Settings(2, -1));
     ASSERT_TRUE(container.Create());

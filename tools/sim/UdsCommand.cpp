@@ -24,6 +24,7 @@ constexpr const char* kUsage =
     "  --key <ss>:<ll>:<mul>:<add>  key rule: session ss, seed level ll (hex), constants\n"
     "  --fault <fault>            nrc:<sid>:<code>[@n] silent:<sid>[@n]\n"
     "                             pending:<sid>:<count>[:<ms>] drop-cf:<n> bad-sn:<n>\n"
+    "                             foreign:<sid>:<hex bytes>[@n]\n"
     "                             fc-wait:<count> fc-overflow\n"
     "                             counter-restarts length-format:<n>\n"
     "  --verbose                  one line per request\n";
