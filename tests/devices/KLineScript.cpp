@@ -238,10 +238,12 @@ void CheckOutcome(LinePlayer& player, size_t index, const LineCall& call, int32_
 }
 
 void Run(CT60& device, LinePlayer& player, size_t index, const LineCall& call) {
-    if (call.operation == LineOperation::kConnect) {
-        const int32_t result = device.Connect();
+    if (call.operation != LineOperation::kSendCommand) {
+        int32_t result = 0;
+        if (call.operation == LineOperation::kConnect) result = device.Connect();
+        if (call.operation == LineOperation::kStopCommunication) device.StopCommunication();
         player.OnReturn(index);
-        CheckOutcome(player, index, call, result, {}, call.lastError);
+        CheckOutcome(player, index, call, result, {}, device.GetLastError());
         return;
     }
     std::array<uint8_t, kResponseCapacity> response{};

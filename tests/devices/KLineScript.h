@@ -29,8 +29,9 @@ struct LineStep {
 };
 
 enum class LineOperation {
-    kConnect,      // CT60::Connect; result 1 or 0
-    kSendCommand,  // CT60::SendCommand of request; result the data count, response the data
+    kConnect,            // CT60::Connect; result 1 or 0
+    kSendCommand,        // CT60::SendCommand of request; result the data count, response the data
+    kStopCommunication,  // CT60::StopCommunication; result 0
 };
 
 struct LineCall {

@@ -33,6 +33,8 @@ constexpr uint32_t kP3MaxMs = 5000;
 constexpr int32_t kReadTimeoutMs = 1000;
 // The tester's pause before it repeats an unanswered request.
 constexpr uint32_t kRetryPauseMs = 100;
+// The tester's pause after StopCommunication, which is not answered.
+constexpr uint32_t kStopPauseMs = 100;
 
 // A frame with format byte, target, source, data and the sum of all bytes before it.
 Bytes KwpFrame(uint8_t target, uint8_t source, const Bytes& data) {
@@ -160,6 +162,25 @@ TEST(KLineTimingConformance, InterRequestTimeBeforeEveryRequest) {
                         Exchange(present, presentAnswer),
                         Exchange(ident, identAnswer)}});
     ExpectConformant(scripts);
+}
+
+// StopCommunication is a request like any other, though nothing answers it.
+TEST(KLineTimingConformance, StopCommunicationKeepsTheInterRequestTime) {
+    const LineCall stop = {LineOperation::kStopCommunication,
+                           {},
+                           {Writes(Request({0x82}), Within(kP3MinMs, kP3MaxMs)),
+                            Returns(Within(kStopPauseMs, kStopPauseMs))},
+                           0,
+                           {},
+                           0};
+    ExpectConformant({
+        {"after the start answer", true, 0, kReadTimeoutMs, {WiredConnect(), stop}},
+        {"after an exchange",
+         true,
+         0,
+         kReadTimeoutMs,
+         {WiredConnect(), Exchange({0x3E}, {0x7E}), stop}},
+    });
 }
 
 // The tester waits for an answer as long as its read time-out (far beyond P2max, for slow
