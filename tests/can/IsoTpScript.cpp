@@ -133,7 +133,7 @@ void OnReturn(size_t call) {
         const std::string what = player.next < player.steps.size()
                                      ? StepName(player.next) + " never came"
                                      : "the script had ended";
-        Derail("call " + std::to_string(call) + " returned early: " + what);
+        Derail("call " + std::to_string(call + 1) + " returned early: " + what);
         return;
     }
     Take(std::chrono::steady_clock::now());
@@ -242,7 +242,7 @@ void Load(const IsoTpScript& script, platform::ManualClock& clock) {
 
 void CheckOutcome(size_t index, const ScriptCall& call, int32_t result, int32_t length,
                   const std::vector<uint8_t>& response) {
-    const std::string label = "call " + std::to_string(index) + ": ";
+    const std::string label = "call " + std::to_string(index + 1) + ": ";
     if (result != call.result) {
         Fault(label + "result " + std::to_string(result) + ", script has " +
               std::to_string(call.result));

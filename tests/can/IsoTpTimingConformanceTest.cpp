@@ -388,5 +388,62 @@ TEST(IsoTpTimingConformance, MessageLengthLimits) {
     });
 }
 
+// The player itself: each kind of departure from a script is reported, so that a conformant
+// run means something.
+TEST(IsoTpTimingConformance, DeparturesAreReported) {
+    struct Case {
+        IsoTpScript script;
+        std::vector<std::string> faults;
+    };
+    const Bytes answerFrame = {0x02, 0x7E, 0x00, 0, 0, 0, 0, 0};
+    const Bytes presentFrame = {0x02, 0x3E, 0x00, 0, 0, 0, 0, 0};
+    const Bytes present = {0x3E, 0x00};
+    const Bytes answer = {0x7E, 0x00};
+    const Case cases[] = {
+        {{"early frame",
+          {},
+          {{present,
+            {TesterFrame(presentFrame, Within(5, 10)), EcuFrame(kEcuAnswerMs, answerFrame),
+             Returns(Within(0, 0))},
+            2,
+            answer}}},
+         {"step 1 came 0 ms after step 0, window 5..10 ms"}},
+        {{"late return",
+          {},
+          {{present,
+            {TesterFrame(presentFrame, Within(0, 0)), EcuFrame(kEcuAnswerMs, answerFrame),
+             Returns(WithinSince(2, 0, kEcuAnswerMs - 1))},
+            2,
+            answer}}},
+         {"step 3 came 20 ms after step 1, window 0..19 ms"}},
+        {{"other bytes",
+          {},
+          {{present, {TesterFrame({0x02, 0x3E, 0x80, 0, 0, 0, 0, 0}, Within(0, 0))}, 0, {}}}},
+         {"step 1: tester sent 98DA33F1: 02 3E 00 00 00 00 00 00, script has 98DA33F1: 02 3E 80 "
+          "00 00 00 00 00",
+          "call 1: result -5, script has 0"}},
+        {{"missing frame",
+          {},
+          {{present,
+            {TesterFrame(presentFrame, Within(0, 0)), TesterFrame(presentFrame, Within(0, 0)),
+             Returns(Within(0, 0))},
+            CIsoTp::kErrTimedOut,
+            {}}}},
+         {"call 1 returned early: step 2 never came"}},
+        {{"wrong result and response",
+          {},
+          {{present,
+            {TesterFrame(presentFrame, Within(0, 0)), EcuFrame(kEcuAnswerMs, answerFrame),
+             Returns(Within(0, 0))},
+            1,
+            {0x7E}}}},
+         {"call 1: result 2, script has 1",
+          "call 1: response 00000000: 7E 00, script has 00000000: 7E"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PlayIsoTpScript(c.script), c.faults) << c.script.name;
+    }
+}
+
 }  // namespace
 }  // namespace diagbridge::cantest

@@ -43,6 +43,11 @@ const char* Name(LineActor actor) {
     return "?";
 }
 
+std::string Describe(LineActor actor, const std::vector<uint8_t>& bytes) {
+    const bool carriesBytes = actor == LineActor::kTesterWrite || actor == LineActor::kEcuBytes;
+    return std::string(Name(actor)) + (carriesBytes ? Hex(bytes) : "");
+}
+
 // The line as the script has it: the steps of all calls in one row (numbered from 1), the
 // tick of the start (ticks[0]) and of every step that happened, the bytes on their way to the
 // tester and the line level the tester drives.
@@ -138,13 +143,12 @@ class LinePlayer {
 
     void OnTester(LineActor actor, const std::vector<uint8_t>& bytes) {
         if (derailed_) return;
-        const std::string what = std::string(Name(actor)) + Hex(bytes);
+        const std::string what = Describe(actor, bytes);
         if (next_ >= steps_.size() || steps_[next_].actor != actor ||
             steps_[next_].bytes != bytes) {
-            const std::string expected =
-                next_ < steps_.size()
-                    ? std::string(Name(steps_[next_].actor)) + Hex(steps_[next_].bytes)
-                    : "nothing";
+            const std::string expected = next_ < steps_.size()
+                                             ? Describe(steps_[next_].actor, steps_[next_].bytes)
+                                             : "nothing";
             Derail(StepName(next_) + ": tester did " + what + ", script has " + expected);
             return;
         }

@@ -217,5 +217,41 @@ TEST(KLineTimingConformance, AnswerWaitAndRepeat) {
     });
 }
 
+// The player itself: each kind of departure from a script is reported.
+TEST(KLineTimingConformance, DeparturesAreReported) {
+    struct Case {
+        KLineScript script;
+        std::vector<std::string> faults;
+    };
+    LineCall shortLow = WiredConnect();
+    shortLow.steps[1] = High(Within(kTiniLMinMs + 2, kTiniLMaxMs + 2));
+    LineCall noBreak = WiredConnect();
+    noBreak.steps.erase(noBreak.steps.begin(), noBreak.steps.begin() + 2);
+    LineCall wrongAnswer = Exchange({0x3E}, {0x7F, 0x3E, 0x12});
+    wrongAnswer.steps[1] = EcuSends(kP2Ms, Answer({0x7E}));
+    LineCall silentEcu = Exchange({0x3E}, {0x7E});
+    silentEcu.steps.erase(silentEcu.steps.begin() + 1);
+    const Case cases[] = {
+        {{"pulse not as scripted", true, 0, kReadTimeoutMs, {shortLow}},
+         {"step 2 came 25 ms after step 1, window 26..28 ms"}},
+        {{"break not in the script", true, 0, kReadTimeoutMs, {noBreak}},
+         {"step 1: tester did line low, script has write 81 18 FA 81 14",
+          "call 1: result 0, script has 1"}},
+        {{"answer not as scripted", true, 0, kReadTimeoutMs, {WiredConnect(), wrongAnswer}},
+         {"call 2: result 1, script has 3", "call 2: response 7E, script has 7F 3E 12"}},
+        {{"no answer where the script has one",
+          true,
+          0,
+          kReadTimeoutMs,
+          {WiredConnect(), silentEcu}},
+         {"step 7: tester did write 81 18 FA 3E D1, script has return",
+          "call 2: result 0, script has 1", "call 2: response (none), script has 7E",
+          "call 2: LastError 2, script has 0"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PlayKLineScript(c.script), c.faults) << c.script.name;
+    }
+}
+
 }  // namespace
 }  // namespace diagbridge::linetest
