@@ -6,7 +6,9 @@
 #include <deque>
 #include <memory>
 
+#include "devices/CDCOrlanComKwp2000.h"
 #include "devices/CT60.h"
+#include "ecu/EcuParameterBlock.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 
@@ -15,7 +17,20 @@ namespace diagbridge::linetest {
 namespace {
 
 constexpr int32_t kPort = 5;
+constexpr uint8_t kEcuAddress = 0x18;
+constexpr uint8_t kTesterAddress = 0xFA;
 constexpr uint32_t kResponseCapacity = 300;
+
+// Bytes as a hex byte string: two upper-case digits each, one blank between.
+std::string HexText(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    char byte[4];
+    for (uint8_t value : bytes) {
+        std::snprintf(byte, sizeof(byte), text.empty() ? "%02X" : " %02X", value);
+        text += byte;
+    }
+    return text;
+}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -241,25 +256,86 @@ void CheckOutcome(LinePlayer& player, size_t index, const LineCall& call, int32_
     }
 }
 
-void Run(CT60& device, LinePlayer& player, size_t index, const LineCall& call) {
-    if (call.operation != LineOperation::kSendCommand) {
-        int32_t result = 0;
-        if (call.operation == LineOperation::kConnect) result = device.Connect();
-        if (call.operation == LineOperation::kStopCommunication) device.StopCommunication();
-        player.OnReturn(index);
-        CheckOutcome(player, index, call, result, {}, device.GetLastError());
-        return;
+// A response text as bytes (the container writes what HexText writes).
+std::vector<uint8_t> FromHexText(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (size_t at = 0; at + 1 < text.size(); at += 3) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(at, 2), nullptr, 16)));
     }
-    std::array<uint8_t, kResponseCapacity> response{};
-    const int32_t result =
-        device.SendCommand(call.request.data(), static_cast<uint32_t>(call.request.size()),
-                           response.data(), kResponseCapacity);
-    player.OnReturn(index);
-    const size_t count = static_cast<size_t>(std::clamp<int32_t>(result, 0, kResponseCapacity));
-    CheckOutcome(player, index, call, result,
-                 std::vector<uint8_t>(response.begin(), response.begin() + count),
-                 device.GetLastError());
+    return bytes;
 }
+
+// The device inside its container, on the scripted line.
+class Tester {
+  public:
+    explicit Tester(const KLineScript& script)
+        : container_(Configuration(), Settings(script), nullptr, [this] {
+              auto device = std::make_unique<CT60>(0, 0, 0);
+              device_ = device.get();
+              return device;
+          }) {
+        container_.isSkyLink = script.wired ? 0 : 1;
+    }
+
+    bool Open(uint32_t p3MinMs) {
+        if (!container_.Create() || container_.DevOpen() != 0 || device_ == nullptr) return false;
+        if (p3MinMs != 0) device_->SetInterRequestTime(p3MinMs);
+        return true;
+    }
+
+    void Run(LinePlayer& player, size_t index, const LineCall& call) {
+        std::string text;
+        int32_t result = 0;
+        std::vector<uint8_t> response;
+        switch (call.operation) {
+            case LineOperation::kConnect:
+                result = device_->Connect();
+                break;
+            case LineOperation::kStopCommunication:
+                device_->StopCommunication();
+                break;
+            case LineOperation::kSendCommand:
+                result = Send(call.request, response);
+                break;
+            case LineOperation::kTransfer:
+                result = container_.DevTransferData(HexText(call.request), text);
+                response = FromHexText(text);
+                break;
+        }
+        player.OnReturn(index);
+        CheckOutcome(player, index, call, result, response, device_->GetLastError());
+    }
+
+    void Close() { container_.DevClose(); }
+
+  private:
+    static EcuParameterBlock Configuration() {
+        EcuParameterBlock configuration;
+        configuration.kwp.testerAddress = kTesterAddress;
+        configuration.kwp.ecuAddress = kEcuAddress;
+        return configuration;
+    }
+    static InterfaceSettings Settings(const KLineScript& script) {
+        InterfaceSettings settings;
+        settings.rs232Port = kPort;
+        settings.skyLinkPort = kPort;
+        settings.rs232TimeoutMs = script.timeoutMs;
+        settings.skyLinkTimeoutMs = script.timeoutMs;
+        return settings;
+    }
+    int32_t Send(const std::vector<uint8_t>& request, std::vector<uint8_t>& response) {
+        std::array<uint8_t, kResponseCapacity> buffer{};
+        const int32_t result =
+            device_->SendCommand(request.data(), static_cast<uint32_t>(request.size()),
+                                 buffer.data(), kResponseCapacity);
+        const auto count = static_cast<size_t>(std::clamp<int32_t>(result, 0, kResponseCapacity));
+        response.assign(buffer.begin(), buffer.begin() + count);
+        return result;
+    }
+
+    CT60* device_ = nullptr;
+    CDCOrlanComKwp2000 container_;
+};
 
 }  // namespace
 
@@ -289,17 +365,13 @@ std::vector<std::string> PlayKLineScript(const KLineScript& script) {
     LinePlayer player(script, clock);
     platform::ScopedSerialPortFactory factory(
         [&player] { return std::make_unique<ScriptedLinePort>(player); });
-    CT60 device(0, 0, 0);
-    if (device.Open(kPort, 0, CT60::kKLineBaud, script.timeoutMs, script.wired ? 0 : 1) !=
-        CD5Device::kOk) {
-        return {"device not open"};
-    }
-    if (script.p3MinMs != 0) device.SetInterRequestTime(script.p3MinMs);
+    Tester tester(script);
+    if (!tester.Open(script.p3MinMs)) return {"device not open"};
     player.Start();
     for (size_t index = 0; index < script.calls.size(); ++index) {
-        Run(device, player, index, script.calls[index]);
+        tester.Run(player, index, script.calls[index]);
     }
-    device.Close();
+    tester.Close();
     return player.Finish();
 }
 

@@ -32,6 +32,8 @@ enum class LineOperation {
     kConnect,            // CT60::Connect; result 1 or 0
     kSendCommand,        // CT60::SendCommand of request; result the data count, response the data
     kStopCommunication,  // CT60::StopCommunication; result 0
+    kTransfer,           // the serial KWP2000 container's DevTransferData of request, which waits
+                // through response-pending answers and repeats busy ones; its result and text
 };
 
 struct LineCall {
@@ -40,7 +42,7 @@ struct LineCall {
     std::vector<LineStep> steps;  // up to and including the call's kReturn
     int32_t result = 0;
     std::vector<uint8_t> response;  // data bytes, without the checksum
-    int32_t lastError = 0;
+    int32_t lastError = 0;          // of the device after the call
 };
 
 struct KLineScript {
@@ -57,9 +59,10 @@ LineStep Writes(std::vector<uint8_t> bytes, TimingWindow window);
 LineStep EcuSends(uint32_t ms, std::vector<uint8_t> bytes);
 LineStep Returns(TimingWindow window);
 
-// Runs script on a freshly opened CT60; every departure from it (a line event or write not in
-// the script, a step out of its window, a step that never came, a wrong result, response or
-// LastError) is one line of the result, which is empty when the tester kept to the script.
+// Runs script on a freshly opened CT60 (inside the serial KWP2000 container); every departure from
+// it (a line event or write not in the script, a step out of its window, a step that never came, a
+// wrong result, response or LastError) is one line of the result, which is empty when the tester
+// kept to the script.
 std::vector<std::string> PlayKLineScript(const KLineScript& script);
 
 }  // namespace diagbridge::linetest

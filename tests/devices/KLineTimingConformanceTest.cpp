@@ -6,6 +6,7 @@
 
 #include "KLineScript.h"
 #include "devices/CD5Device.h"
+#include "devices/CDCOrlanComKwp2000.h"
 
 namespace diagbridge::linetest {
 namespace {
@@ -33,6 +34,8 @@ constexpr uint32_t kP3MaxMs = 5000;
 constexpr int32_t kReadTimeoutMs = 1000;
 // The tester's pause before it repeats an unanswered request.
 constexpr uint32_t kRetryPauseMs = 100;
+// Extended P2 after a response pending.
+constexpr uint32_t kP2StarMs = 5000;
 // The tester's pause after StopCommunication, which is not answered.
 constexpr uint32_t kStopPauseMs = 100;
 
@@ -214,6 +217,46 @@ TEST(KLineTimingConformance, AnswerWaitAndRepeat) {
         {"answer at the end of the wait", true, 0, kReadTimeoutMs, {WiredConnect(), lastMoment}},
         {"no answer", true, 0, kReadTimeoutMs, {WiredConnect(), silent}},
         {"late answer", true, 0, kReadTimeoutMs, {WiredConnect(), late}},
+    });
+}
+
+// The container's waits: after a response pending the ECU has P2* (5000 ms) for the next
+// frame, which the tester notices within one pause and read; a busy answer is repeated after
+// a pause that keeps P3min.
+TEST(KLineTimingConformance, ResponsePendingAndBusyRepeat) {
+    const Bytes data = {0x31, 0x01};
+    const Bytes answer = {0x71, 0x01};
+    const Bytes request = Request(data);
+    const Bytes pending = Answer({0x7F, 0x31, 0x78});
+    const auto transfer = [&](std::vector<LineStep> steps, int32_t result, Bytes response,
+                              int32_t lastError) {
+        steps.insert(steps.begin(), Writes(request, Within(kP3MinMs, kP3MaxMs)));
+        return LineCall{LineOperation::kTransfer, data, steps, result, response, lastError};
+    };
+    const uint32_t noticedMs = CDCOrlanComKwp2000::kPendingPauseMs + kReadTimeoutMs;
+    ExpectConformant({
+        {"pending, then the answer",
+         true,
+         0,
+         kReadTimeoutMs,
+         {WiredConnect(), transfer({EcuSends(kP2Ms, pending), EcuSends(3000, Answer(answer)),
+                                    Returns(Within(0, CDCOrlanComKwp2000::kPendingPauseMs))},
+                                   2, answer, 0)}},
+        {"pending, then silence",
+         true,
+         0,
+         kReadTimeoutMs,
+         {WiredConnect(),
+          transfer({EcuSends(kP2Ms, pending), Returns(Within(kP2StarMs, kP2StarMs + noticedMs))},
+                   -1, {}, CD5Device::kNoAnswer)}},
+        {"busy, repeated",
+         true,
+         0,
+         kReadTimeoutMs,
+         {WiredConnect(), transfer({EcuSends(kP2Ms, Answer({0x7F, 0x31, 0x21})),
+                                    Writes(request, Within(kP3MinMs, kP3MaxMs)),
+                                    EcuSends(kP2Ms, Answer(answer)), Returns(Within(0, 0))},
+                                   2, answer, 0)}},
     });
 }
 
