@@ -13,7 +13,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Steps = std::vector<ScriptStep>;
-using testing::After;
 using testing::Within;
 using testing::WithinSince;
 
