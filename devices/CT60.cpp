@@ -300,6 +300,8 @@ void CT60::StopCommunication() {
     std::array<uint8_t, kShortHeaderLength + 2> request{};
     const uint32_t length =
         BuildFrame(ecuAddress_, testerAddress_, &service, 1, request.data(), request.size());
+    // A request like any other: one that comes before P3min may go unheard.
+    AwaitQuietLine();
     port_->Write(request.data(), length);
     platform::Clock().SleepMs(kStopCommunicationPauseMs, nullptr);
 }

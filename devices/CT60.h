@@ -82,7 +82,8 @@ class CT60 : public CD5Device {
     // Writes the complete frame (count bytes) unchanged and reads the answer frame, header
     // and checksum included, into the same buffer; returns its length, 0 on failure.
     int32_t TransferFrame(uint8_t* frame, uint32_t count, uint32_t capacity) override;
-    // Sends StopCommunication (no answer is read) and waits 100 ms; only while open.
+    // Sends StopCommunication no earlier than the inter-request time after the last answer
+    // (no answer is read) and waits 100 ms; only while open.
     void StopCommunication() override;
     // "RS232 at Port: %d"; on SkyLink the adapter's firmware version, "SkyLinkV%d.%d at
     // Port: %d", or "SkyLink not available". Probes through a port object of its own
