@@ -199,6 +199,7 @@ bool KlineEcuLine::SendResponse(uint8_t tester, const std::vector<uint8_t>& data
         answeredAt_ = Clock::now();
         return true;
     }
+    if (TakeFault(&KlineFaults::leadingZeroBytes)) frame.insert(frame.begin(), 0);
     if (!SendPaced(frame.data(), frame.size(), ready)) return false;
     answeredAt_ = wire_.FreeAt();
     return true;
@@ -213,8 +214,6 @@ void KlineEcuLine::Send(const uint8_t* bytes, size_t count) {
 }
 
 bool KlineEcuLine::SendPaced(const uint8_t* bytes, size_t count, TimePoint ready) {
-    const uint8_t zero = 0;
-    if (TakeFault(&KlineFaults::leadingZeroBytes) && !SendPaced(&zero, 1, ready)) return false;
     for (size_t i = 0; i < count; ++i) {
         if (!PauseUntil(wire_.Occupy(ready).end)) return false;
         Write(&bytes[i], 1);

@@ -93,7 +93,7 @@ class KlineEcuLine {
     bool SendResponse(uint8_t tester, const std::vector<uint8_t>& data, TimePoint ready);
     // Writes bytes to the line, with a 0 byte first while that fault is pending.
     void Send(const uint8_t* bytes, size_t count);
-    // Writes each byte once it has crossed the paced wire, from ready on.
+    // Writes each byte once it has crossed the paced wire, from ready on; false when Stop came.
     bool SendPaced(const uint8_t* bytes, size_t count, TimePoint ready);
     void Write(const uint8_t* bytes, size_t count);
     // The least gap before a request and the delay before an answer, as the line keeps them.

@@ -222,20 +222,29 @@ TEST_F(KlineEcuLineTest, IgnoresOtherAddressesBadChecksumsAndSilentResponders) {
     EXPECT_EQ(line_->FramesReceived(), 2u);
 }
 
+// On the bare and on the paced line alike.
 TEST_F(KlineEcuLineTest, InjectedFaultsAreUsedUpInOrder) {
-    Start(false);
-    tester_->Send(kStartCommunication);
-    tester_->Receive(kStartAnswer.size());
-    line_->InjectFaults({.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 1});
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_TRUE(tester_->Receive(1, 300).empty());
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_EQ(tester_->Receive(6), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E}));
-    const Bytes checksum = tester_->Receive(1);
-    ASSERT_EQ(checksum.size(), 1u);
-    EXPECT_NE(checksum[0], 0x2C);
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+    KlineTiming noP3Min;
+    noP3Min.p3Min = {};
+    responder_.SetLineTiming(noP3Min);
+    for (const bool paced : {false, true}) {
+        KlineLineOptions options;
+        options.lineModel = paced;
+        Start(false, options);
+        tester_->Send(kStartCommunication);
+        tester_->Receive(kStartAnswer.size());
+        line_->InjectFaults(
+            {.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 1});
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_TRUE(tester_->Receive(1, 300).empty()) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(6), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E})) << paced;
+        const Bytes checksum = tester_->Receive(1);
+        ASSERT_EQ(checksum.size(), 1u) << paced;
+        EXPECT_NE(checksum[0], 0x2C) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C})) << paced;
+    }
 }
 
 TEST_F(KlineEcuLineTest, GapInsideAFrameDropsIt) {
