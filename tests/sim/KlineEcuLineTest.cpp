@@ -283,6 +283,38 @@ TEST(KlineEcuLineSeriesTest, PendingAnswersPrecedeTheAnswerAndStopEndsTheSession
     EXPECT_EQ(responder.Session(), KwpServiceResponder::kDefaultSession);
 }
 
+// The answer that agrees a new speed still goes at the old one; the next exchange runs at the
+// new speed.
+TEST(KlineEcuLinePacedSessionTest, SessionAnswerGoesAtTheOldSpeed) {
+    KwpServiceResponder responder(*FindKwpEcuModel("T60"), {});
+    KlineLineOptions options;
+    options.lineModel = true;
+    options.responseDelayMs = 0;
+    KlineEcuLine line(responder, options);
+    ASSERT_TRUE(line.Start());
+    RawTester tester(line.DevicePath());
+    ASSERT_TRUE(tester.IsOpen());
+    tester.Send(kStartCommunication);
+    ASSERT_EQ(tester.Receive(kStartAnswer.size()), kStartAnswer);
+    EXPECT_TRUE(tester.Receive(1, 100).empty());  // P3min
+    const Bytes session = {0x83, 0x18, 0xFA, 0x10, 0x86, 0x03, 0x2E};
+    const Bytes answer = {0x82, 0xFA, 0x18, 0x50, 0x86, 0x6A};
+    const auto sent = std::chrono::steady_clock::now();
+    tester.Send(session);
+    const auto got = tester.ReceiveTimed(answer.size());
+    ASSERT_EQ(got.size(), answer.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].value, answer[i]) << i;
+        const auto earliest =
+            KlineLineModel::WireTime(session.size() + i + 1, 10400) + KlineTiming{}.p2Min;
+        EXPECT_GE(got[i].arrived - sent, earliest) << i;
+    }
+    EXPECT_EQ(responder.BaudRate(), 38400u);
+    EXPECT_TRUE(tester.Receive(1, 100).empty());
+    tester.Send(kTesterPresent);
+    EXPECT_EQ(tester.Receive(5), (Bytes{0x81, 0xFA, 0x18, 0x7E, 0x11}));
+}
+
 TEST(KlineBasicResponderTest, AnswersTesterPresentAndRefusesTheRest) {
     KlineBasicResponder responder;
     Bytes response;
