@@ -233,8 +233,9 @@ TEST_F(KlineEcuLineTest, InjectedFaultsAreUsedUpInOrder) {
         Start(false, options);
         tester_->Send(kStartCommunication);
         tester_->Receive(kStartAnswer.size());
+        // Silence, then a bad checksum; one 0 byte before each of the next two answers.
         line_->InjectFaults(
-            {.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 1});
+            {.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 2});
         tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
         EXPECT_TRUE(tester_->Receive(1, 300).empty()) << paced;
         tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
@@ -242,6 +243,8 @@ TEST_F(KlineEcuLineTest, InjectedFaultsAreUsedUpInOrder) {
         const Bytes checksum = tester_->Receive(1);
         ASSERT_EQ(checksum.size(), 1u) << paced;
         EXPECT_NE(checksum[0], 0x2C) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(7), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C})) << paced;
         tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
         EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C})) << paced;
     }
