@@ -1,13 +1,16 @@
-// A KWP2000 download of a 32 KiB Intel-HEX image through the command interface to the virtual
-// T60 controller on a pseudo-terminal, and the idle cost of a connected object whose
-// keep-alive runs. The controller runs in a child process, so that the CPU time of this
-// process is the component's alone.
+// A KWP2000 download of an Intel-HEX image through the command interface to the virtual T60
+// controller on a pseudo-terminal, and the idle cost of a connected object whose keep-alive
+// runs. The controller runs in a child process, so that the CPU time of this process is the
+// component's alone.
 //
-// usage: kwp_download_benchmark [--kib N] [--record BYTES] [--p2 MS] [--idle SECONDS]
-// Every request waits P3min (55 ms) after the previous answer, as ISO 14230-2 asks: that wait,
-// not the component's CPU, sets the pace; the figure is printed.
-// A pseudo-terminal carries no baud pacing: the figures are the component's own cost; on a
-// real 10400 baud K-line the wire time of each record comes on top.
+// usage: kwp_download_benchmark [--kib N] [--record BYTES] [--p2 MS] [--baud BIT/S]
+//                               [--idle SECONDS] [--unpaced]
+// The controller paces its line: every byte, the tester's request as well as its own answer,
+// takes 10 bit times at the session's baud rate; it answers P2min after the request's last
+// byte and ignores requests earlier than P3min after its answer. The record transfer is
+// compared with what that line allows: per exchange the wire time of request and answer plus
+// P2min and P3min of the timing in force. --unpaced moves the bytes at memory speed instead,
+// which shows the component's own cost.
 
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +33,8 @@
 #include "devices/CT60.h"
 #include "sim/kline/IntelHexText.h"
 #include "sim/kline/KlineDemoEcu.h"
+#include "sim/kline/KlineFrameParser.h"
+#include "sim/kline/KlineLineModel.h"
 
 namespace {
 
@@ -40,18 +46,66 @@ constexpr uint32_t kImageStart = 0x8000;
 constexpr int32_t kAutoDetect = 4;
 constexpr int32_t kMakerOem = 0;
 constexpr int32_t kProgrammingSession = 0x86;
-constexpr int32_t kKlineBaud = 10400;
+constexpr int32_t kMaxRecordBytes = 249;
+constexpr double kShareTarget = 90.0;  // per cent of the line limit
+// The frames of the record transfer: RequestDownload (34, 24-bit address, format, 24-bit size)
+// answered by 74 and the block length; each record answered by 76.
+constexpr size_t kDownloadRequestBytes = 8;
+constexpr size_t kDownloadAnswerBytes = 2;
+constexpr size_t kTransferAnswerBytes = 1;
+// A record's bytes besides its data: count, 16-bit offset, type, checksum.
+constexpr size_t kRecordOverhead = 5;
+constexpr size_t kServiceIdBytes = 1;
 constexpr const char* kTransferStart = "ServiceDownload: Initialise Download Process";
 constexpr const char* kTransferEnd = "ServiceDownload: data transfer finished";
 constexpr const char* kAlive = "Status: 6 ALIVE";
 constexpr double kIdleTarget = 0.5;  // per cent of one core
 
 struct Settings {
-    size_t kib = 32;  // with P3min a record takes ~60 ms: 256 KiB would take nine minutes
+    size_t kib = 8;  // a 32-byte record takes ~125 ms on the paced line: 8 KiB take half a minute
     size_t recordBytes = 32;
-    uint32_t p2Ms = 1;
+    uint32_t p2Ms = 0;  // the controller's P2; on the paced line never below P2min
+    int32_t baud = diagbridge::CT60::kKLineBaud;
     int idleSeconds = 10;
+    bool lineModel = true;
 };
+
+// The timing the controller keeps, as its child process reports it.
+struct LineTiming {
+    uint32_t baud = 0;
+    double p2MinMs = 0;
+    double p3MinMs = 0;
+};
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The bytes on the wire of a frame that carries dataBytes.
+size_t FrameBytes(size_t dataBytes) {
+    return diagbridge::sim::KlineFrameParser::Build(0, 0, std::vector<uint8_t>(dataBytes)).size();
+}
+
+// The time the paced line and the timing allow for the record transfer, seconds: every record
+// of hex but the end-of-file record, and RequestDownload before them; per exchange the wire
+// time of request and answer, P2min and P3min.
+double LineLimitSeconds(const std::string& hex, const LineTiming& timing) {
+    const auto exchange = [&timing](size_t request, size_t answer) {
+        const auto wire = diagbridge::sim::KlineLineModel::WireTime(
+            FrameBytes(request) + FrameBytes(answer), timing.baud);
+        return Seconds(wire) + (timing.p2MinMs + timing.p3MinMs) / 1000.0;
+    };
+    double seconds = exchange(kDownloadRequestBytes, kDownloadAnswerBytes);
+    std::istringstream records(hex);
+    std::string record;
+    while (std::getline(records, record, '|')) {
+        constexpr size_t kTypeAt = 7;
+        if (record.size() < kTypeAt + 2 || record.compare(kTypeAt, 2, "01") == 0) continue;
+        const size_t data = std::stoul(record.substr(1, 2), nullptr, 16);
+        seconds += exchange(kServiceIdBytes + data + kRecordOverhead, kTransferAnswerBytes);
+    }
+    return seconds;
+}
 
 std::vector<uint8_t> Image(size_t bytes) {
     std::vector<uint8_t> data(bytes);
@@ -64,10 +118,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
 }
 
 bool ReadLine(int fd, std::string& line) {
@@ -90,6 +140,7 @@ void WriteLine(int fd, const std::string& line) {
 [[noreturn]] void RunController(const Settings& settings, int commands, int replies) {
     diagbridge::sim::KlineDemoOptions options;
     options.responseDelayMs = settings.p2Ms;
+    options.lineModel = settings.lineModel;
     auto ecu = diagbridge::sim::KlineDemoEcu::Start(options);
     if (!ecu) {
         WriteLine(replies, "");
@@ -98,14 +149,23 @@ void WriteLine(int fd, const std::string& line) {
     WriteLine(replies, ecu->DevicePath());
     std::string command;
     while (ReadLine(commands, command)) {
+        if (command == "timing") {
+            const diagbridge::sim::KlineTiming timing = ecu->Responder().LineTiming();
+            WriteLine(replies, std::to_string(timing.baudRate) + " " +
+                                   std::to_string(timing.p2Min.count()) + " " +
+                                   std::to_string(timing.p3Min.count()));
+            continue;
+        }
         const std::vector<uint8_t> expected = Image(settings.kib * 1024);
         std::vector<uint8_t> stored;
         const diagbridge::sim::KwpDownloadImage image = ecu->Responder().Image();
         const bool same = image.Complete() && image.ByteCount() == expected.size() &&
                           image.Read(kImageStart, expected.size(), stored) && stored == expected;
-        char line[128];
-        std::snprintf(line, sizeof(line), "%s, %u records, controller CPU %.2f s",
-                      same ? "image equal" : "IMAGE DIFFERS", image.RecordCount(), CpuSeconds());
+        char line[192];
+        std::snprintf(line, sizeof(line),
+                      "%s, %u records, %u requests ignored for P3min, controller CPU %.2f s",
+                      same ? "image equal" : "IMAGE DIFFERS", image.RecordCount(),
+                      ecu->Line().EarlyRequests(), CpuSeconds());
         WriteLine(replies, line);
     }
     ecu->Stop();
@@ -157,23 +217,64 @@ class Sink final : public diagbridge::ICommandInterfaceEvents {
 };
 
 bool ParseArguments(int argc, char** argv, Settings& settings) {
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
-        const long value = std::strtol(argv[i + 1], nullptr, 10);
-        if (value <= 0) return false;
+        if (key == "--unpaced") {
+            settings.lineModel = false;
+            continue;
+        }
+        if (++i == argc) return false;
+        const long value = std::strtol(argv[i], nullptr, 10);
+        if (value <= 0 && key != "--p2") return false;
         if (key == "--kib") {
             settings.kib = static_cast<size_t>(value);
-        } else if (key == "--record" && value <= 249) {
+        } else if (key == "--record" && value <= kMaxRecordBytes) {
             settings.recordBytes = static_cast<size_t>(value);
-        } else if (key == "--p2") {
+        } else if (key == "--p2" && value >= 0) {
             settings.p2Ms = static_cast<uint32_t>(value);
+        } else if (key == "--baud") {
+            settings.baud = static_cast<int32_t>(value);
         } else if (key == "--idle") {
             settings.idleSeconds = static_cast<int>(value);
         } else {
             return false;
         }
     }
-    return argc % 2 == 1;
+    return true;
+}
+
+bool ReadTiming(int commands, int replies, LineTiming& timing) {
+    WriteLine(commands, "timing");
+    std::string line;
+    if (!ReadLine(replies, line)) return false;
+    long long p2Us = 0;
+    long long p3Us = 0;
+    std::istringstream fields(line);
+    if (!(fields >> timing.baud >> p2Us >> p3Us) || timing.baud == 0) return false;
+    timing.p2MinMs = p2Us / 1000.0;
+    timing.p3MinMs = p3Us / 1000.0;
+    return true;
+}
+
+// Achieved against the line limit, for the paced line.
+void PrintShare(const Settings& settings, const std::string& hex, size_t bytes, double transfer,
+                int commands, int replies) {
+    if (!settings.lineModel) {
+        std::printf("  unpaced line: bytes at memory speed, no line limit\n");
+        return;
+    }
+    LineTiming timing;
+    if (!ReadTiming(commands, replies, timing)) {
+        std::printf("  the controller did not report its timing\n");
+        return;
+    }
+    const double limit = LineLimitSeconds(hex, timing);
+    std::printf(
+        "  line limit at %u baud, P2min %.1f ms, P3min %.1f ms: %.2f s, %.0f bytes/s; "
+        "achieved %.0f bytes/s = %.1f %% of the limit (target >= %.0f %%)\n",
+        timing.baud, timing.p2MinMs, timing.p3MinMs, limit, bytes / limit,
+        transfer > 0 ? bytes / transfer : 0.0, transfer > 0 ? limit * 100.0 / transfer : 0.0,
+        kShareTarget);
 }
 
 int RunTester(const Settings& settings, const std::string& path, int commands, int replies) {
@@ -196,15 +297,18 @@ int RunTester(const Settings& settings, const std::string& path, int commands, i
         std::fprintf(stderr, "connect failed: %d\n", result);
         return 1;
     }
-    component.DbrSetDiagnosticAccess(ecu, kMakerOem, kProgrammingSession, kKlineBaud, 0, &result);
+    component.DbrSetDiagnosticAccess(ecu, kMakerOem, kProgrammingSession, settings.baud, 0,
+                                     &result);
     if (result != 0) {
         std::fprintf(stderr, "diagnostic access failed: %d\n", result);
         return 1;
     }
 
     std::printf(
-        "download of %zu KiB in %zu-byte records (%zu HEX characters), controller P2 %u ms\n",
-        settings.kib, settings.recordBytes, hex.size(), settings.p2Ms);
+        "download of %zu KiB in %zu-byte records (%zu HEX characters), session at %d baud, "
+        "controller P2 %u ms, %s line\n",
+        settings.kib, settings.recordBytes, hex.size(), settings.baud, settings.p2Ms,
+        settings.lineModel ? "paced" : "unpaced");
     const double cpuBefore = CpuSeconds();
     const auto started = Clock::now();
     component.DbrDownload(ecu, kAutoDetect, hex, &result);
@@ -221,13 +325,7 @@ int RunTester(const Settings& settings, const std::string& path, int commands, i
         transfer, transfer > 0 ? data.size() / transfer : 0.0, sink.TransferCpu(),
         sink.TransferCpu() * 1e6 /
             ((data.size() + settings.recordBytes - 1) / settings.recordBytes));
-    // Each request waits P3min after the previous answer (ISO 14230-2 standard timing).
-    const size_t records = (data.size() + settings.recordBytes - 1) / settings.recordBytes;
-    const double p3Seconds = records * diagbridge::CT60::kStandardP3MinMs / 1000.0;
-    std::printf(
-        "  of which P3min (%u ms before each request): %.2f s, %.0f %% of the record transfer\n",
-        diagbridge::CT60::kStandardP3MinMs, p3Seconds,
-        transfer > 0 ? p3Seconds * 100.0 / transfer : 0.0);
+    PrintShare(settings, hex, data.size(), transfer, commands, replies);
     std::printf(
         "  whole service (end-of-file pause and upgrade-status wait included): %.2f s wall, "
         "component CPU %.3f s\n",
@@ -257,7 +355,7 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, settings)) {
         std::fprintf(stderr,
                      "usage: kwp_download_benchmark [--kib N] [--record BYTES] [--p2 MS] "
-                     "[--idle SECONDS]\n");
+                     "[--baud BIT/S] [--idle SECONDS] [--unpaced]\n");
         return 2;
     }
     int toChild[2];

@@ -210,8 +210,11 @@ void CT60::AwaitQuietLine() {
     platform::IClock& clock = platform::Clock();
     const uint32_t start = clock.TickMs();
     for (;;) {
+        // The tick counts whole milliseconds: once it has moved on since the answer, less than
+        // a tick more may have passed, so P3min is sure only one tick later.
         const uint32_t quiet = platform::ElapsedMs(lastAnswerTick_, clock.TickMs());
-        if (quiet < interRequestMs_) clock.SleepMs(interRequestMs_ - quiet, nullptr);
+        const uint32_t due = quiet == 0 ? interRequestMs_ : interRequestMs_ + 1;
+        if (quiet < due) clock.SleepMs(due - quiet, nullptr);
         if (port_->GetQueueCount(kReceiveQueue) == 0) return;
         port_->Purge(CV24Comm::kPurgeRxClear);
         lastAnswerTick_ = clock.TickMs();

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/kline/KlineLineModel.h"
+
 namespace diagbridge::sim {
 
 // The service side of a virtual K-line ECU. The line handles framing, addressing, the
@@ -26,6 +28,9 @@ class IKlineResponder {
     }
     // StartCommunication (true) or StopCommunication (false) was answered.
     virtual void CommunicationChanged(bool /*started*/) {}
+    // The speed and timing the controller keeps now (the session's baud rate, the timing
+    // negotiated by AccessTimingParameters); by default 10400 baud with standard timing.
+    virtual KlineTiming LineTiming() const { return {}; }
 };
 
 }  // namespace diagbridge::sim

@@ -10,6 +10,7 @@ KlineLineOptions LineOptions(const KwpEcuModel& model, const KlineDemoOptions& o
     line.responseDelayMs = options.responseDelayMs;
     line.testerAddresses = model.testerAddresses;
     line.minRequestGapMs = options.minRequestGapMs;
+    line.lineModel = options.lineModel;
     return line;
 }
 }  // namespace

@@ -15,6 +15,8 @@ struct KlineDemoOptions {
     uint32_t responseDelayMs = KlineLineOptions{}.responseDelayMs;
     // P3min the controller insists on, milliseconds (0: none).
     uint32_t minRequestGapMs = 0;
+    // Pace the line at its baud rate and keep the timing in force (KlineLineOptions).
+    bool lineModel = false;
     KwpResponderOptions responder;
 };
 

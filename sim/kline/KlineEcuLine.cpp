@@ -8,10 +8,12 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 
 namespace diagbridge::sim {
 
 namespace {
+using Clock = KlineLineModel::Clock;
 constexpr uint8_t kStartCommunication = 0x81;
 constexpr uint8_t kStopCommunication = 0x82;
 constexpr uint8_t kPositiveOffset = 0x40;
@@ -73,6 +75,7 @@ bool KlineEcuLine::TakeFault(uint32_t KlineFaults::*counter) {
 }
 
 void KlineEcuLine::Run() {
+    RefreshTiming();
     std::array<uint8_t, kReadChunk> chunk{};
     for (;;) {
         std::array<pollfd, 2> waits{{{terminal_.MasterFd(), POLLIN, 0}, {stopPipe_[0], POLLIN, 0}}};
@@ -89,14 +92,33 @@ void KlineEcuLine::Run() {
         const ssize_t got = ::read(terminal_.MasterFd(), chunk.data(), chunk.size());
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (got <= 0) return;
-        if (options_.wired) Send(chunk.data(), static_cast<size_t>(got));
-        for (ssize_t i = 0; i < got; ++i) {
-            if (!parser_.InFrame()) frameStartedAt_ = std::chrono::steady_clock::now();
-            const KlineFrameParser::Result result = parser_.Feed(chunk[static_cast<size_t>(i)]);
-            if (result == KlineFrameParser::Result::kBadChecksum) ++checksumErrors_;
-            if (result == KlineFrameParser::Result::kFrame) HandleFrame(parser_.LastFrame());
-        }
+        if (!Receive(chunk.data(), static_cast<size_t>(got), Clock::now())) return;
     }
+}
+
+bool KlineEcuLine::Receive(const uint8_t* bytes, size_t count, TimePoint arrived) {
+    if (!wire_.Paced()) {
+        if (options_.wired) Send(bytes, count);
+        for (size_t i = 0; i < count; ++i) Take(bytes[i], {arrived, arrived});
+        return true;
+    }
+    // The pseudo-terminal hands the request over at once; on the wire each byte, and its
+    // echo on a wired adapter, comes one byte time after the one before.
+    for (size_t i = 0; i < count; ++i) {
+        const KlineLineModel::Span span = wire_.Occupy(arrived);
+        if (!PauseUntil(span.end)) return false;
+        if (options_.wired) Send(&bytes[i], 1);
+        Take(bytes[i], span);
+    }
+    return true;
+}
+
+void KlineEcuLine::Take(uint8_t byte, KlineLineModel::Span span) {
+    if (!parser_.InFrame()) frameStartedAt_ = span.start;
+    frameEndedAt_ = span.end;
+    const KlineFrameParser::Result result = parser_.Feed(byte);
+    if (result == KlineFrameParser::Result::kBadChecksum) ++checksumErrors_;
+    if (result == KlineFrameParser::Result::kFrame) HandleFrame(parser_.LastFrame());
 }
 
 bool KlineEcuLine::TesterAccepted(uint8_t tester) const {
@@ -107,7 +129,7 @@ bool KlineEcuLine::TesterAccepted(uint8_t tester) const {
 void KlineEcuLine::HandleFrame(const KlineFrameParser::Frame& frame) {
     if (frame.target != options_.ecuAddress || !TesterAccepted(frame.source)) return;
     // A request that began earlier than P3min after the last answer is not heard.
-    if (frameStartedAt_ - answeredAt_ < std::chrono::milliseconds(options_.minRequestGapMs)) {
+    if (TooEarly(frameStartedAt_, answeredAt_, RequestGap())) {
         ++earlyRequests_;
         return;
     }
@@ -115,16 +137,37 @@ void KlineEcuLine::HandleFrame(const KlineFrameParser::Frame& frame) {
     if (TakeFault(&KlineFaults::silentRequests)) return;
     std::vector<std::vector<uint8_t>> responses;
     if (!Answer(frame, responses)) return;
+    // P2 runs from the end of the request, then from the end of each answer.
+    TimePoint ready = wire_.Paced() ? frameEndedAt_ : Clock::now();
     for (const std::vector<uint8_t>& response : responses) {
-        if (response.empty() || response.size() > kMaxResponseData) return;
-        uint32_t delay = 0;
-        {
-            std::lock_guard lock(mutex_);
-            delay = responseDelayMs_;
-        }
-        if (!Pause(delay)) return;
-        SendResponse(frame.source, response);
+        if (response.empty() || response.size() > kMaxResponseData) break;
+        ready += ResponseDelay();
+        if (!PauseUntil(ready) || !SendResponse(frame.source, response, ready)) return;
+        ready = answeredAt_;
     }
+    // A new session speed or timing holds from the next request on.
+    RefreshTiming();
+}
+
+KlineLineModel::Duration KlineEcuLine::RequestGap() const {
+    const KlineLineModel::Duration option = std::chrono::milliseconds(options_.minRequestGapMs);
+    if (!options_.lineModel) return option;
+    return std::max<KlineLineModel::Duration>(option, timing_.p3Min);
+}
+
+KlineLineModel::Duration KlineEcuLine::ResponseDelay() {
+    std::chrono::microseconds delay{};
+    {
+        std::lock_guard lock(mutex_);
+        delay = std::chrono::milliseconds(responseDelayMs_);
+    }
+    return options_.lineModel ? AnswerDelay(delay, timing_) : delay;
+}
+
+void KlineEcuLine::RefreshTiming() {
+    if (!options_.lineModel) return;
+    timing_ = responder_.LineTiming();
+    wire_.SetBaudRate(timing_.baudRate);
 }
 
 bool KlineEcuLine::Answer(const KlineFrameParser::Frame& frame,
@@ -147,21 +190,39 @@ bool KlineEcuLine::Answer(const KlineFrameParser::Frame& frame,
     return responder_.RespondSeries(frame.data, responses);
 }
 
-void KlineEcuLine::SendResponse(uint8_t tester, const std::vector<uint8_t>& data) {
+bool KlineEcuLine::SendResponse(uint8_t tester, const std::vector<uint8_t>& data, TimePoint ready) {
     std::vector<uint8_t> frame = KlineFrameParser::Build(tester, options_.ecuAddress, data);
-    if (frame.empty()) return;
+    if (frame.empty()) return true;
     if (TakeFault(&KlineFaults::badChecksumResponses)) ++frame.back();
-    Send(frame.data(), frame.size());
-    answeredAt_ = std::chrono::steady_clock::now();
+    if (!wire_.Paced()) {
+        Send(frame.data(), frame.size());
+        answeredAt_ = Clock::now();
+        return true;
+    }
+    if (TakeFault(&KlineFaults::leadingZeroBytes)) frame.insert(frame.begin(), 0);
+    if (!SendPaced(frame.data(), frame.size(), ready)) return false;
+    answeredAt_ = wire_.FreeAt();
+    return true;
 }
 
 void KlineEcuLine::Send(const uint8_t* bytes, size_t count) {
     if (TakeFault(&KlineFaults::leadingZeroBytes)) {
         const uint8_t zero = 0;
-        Send(&zero, 1);
+        Write(&zero, 1);
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    Write(bytes, count);
+}
+
+bool KlineEcuLine::SendPaced(const uint8_t* bytes, size_t count, TimePoint ready) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!PauseUntil(wire_.Occupy(ready).end)) return false;
+        Write(&bytes[i], 1);
+    }
+    return true;
+}
+
+void KlineEcuLine::Write(const uint8_t* bytes, size_t count) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
     size_t sent = 0;
     while (sent < count) {
         const ssize_t result = ::write(terminal_.MasterFd(), bytes + sent, count - sent);
@@ -171,19 +232,25 @@ void KlineEcuLine::Send(const uint8_t* bytes, size_t count) {
         }
         if (result < 0 && errno == EINTR) continue;
         if (result < 0 && errno != EAGAIN) return;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd wait{terminal_.MasterFd(), POLLOUT, 0};
         if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) return;
     }
 }
 
-bool KlineEcuLine::Pause(uint32_t ms) {
+bool KlineEcuLine::PauseUntil(TimePoint until) {
     pollfd wait{stopPipe_[0], POLLIN, 0};
     for (;;) {
-        const int ready = ::poll(&wait, 1, static_cast<int>(ms));
+        const auto left = until - Clock::now();
+        if (left <= Clock::duration::zero()) return true;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const auto rest = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+        const timespec timeout{static_cast<time_t>(seconds.count()),
+                               static_cast<long>(rest.count())};
+        const int ready = ::ppoll(&wait, 1, &timeout, nullptr);
         if (ready < 0 && errno == EINTR) continue;
-        return ready == 0;
+        if (ready != 0) return false;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "sim/kline/IKlineResponder.h"
 #include "sim/kline/KlineFrameParser.h"
+#include "sim/kline/KlineLineModel.h"
 #include "sim/kline/PseudoTerminal.h"
 
 namespace diagbridge::sim {
@@ -29,6 +30,11 @@ struct KlineLineOptions {
     // P3min: a request that begins earlier than this after the end of the last answer is
     // ignored, milliseconds (0: every request is heard).
     uint32_t minRequestGapMs = 0;
+    // The line model: bytes in both directions take their wire time at the baud rate the
+    // controller keeps (10400, or the session's); a request counts as complete when its last
+    // byte has crossed the wire; P2 is at least P2min and requests earlier than P3min after an
+    // answer are ignored, both of the timing in force. Off: bytes move at memory speed.
+    bool lineModel = false;
 };
 
 // Line-level faults; each count is used up by the frames it acts on.
@@ -72,16 +78,31 @@ class KlineEcuLine {
     bool SessionStarted() const { return started_.load(); }
 
   private:
+    using TimePoint = KlineLineModel::TimePoint;
+
     void Run();
+    // Takes the bytes read from the terminal at arrived, each once it has crossed the wire.
+    bool Receive(const uint8_t* bytes, size_t count, TimePoint arrived);
+    // Feeds one byte that was on the wire in span to the parser.
+    void Take(uint8_t byte, KlineLineModel::Span span);
     void HandleFrame(const KlineFrameParser::Frame& frame);
     bool TesterAccepted(uint8_t tester) const;
     // The answer to StartCommunication / StopCommunication, or the responder's frames.
     bool Answer(const KlineFrameParser::Frame& frame, std::vector<std::vector<uint8_t>>& responses);
-    void SendResponse(uint8_t tester, const std::vector<uint8_t>& data);
+    // Sends the frame from ready on; false when Stop came meanwhile.
+    bool SendResponse(uint8_t tester, const std::vector<uint8_t>& data, TimePoint ready);
     // Writes bytes to the line, with a 0 byte first while that fault is pending.
     void Send(const uint8_t* bytes, size_t count);
-    // False when Stop was requested during the wait.
-    bool Pause(uint32_t ms);
+    // Writes each byte once it has crossed the paced wire, from ready on; false when Stop came.
+    bool SendPaced(const uint8_t* bytes, size_t count, TimePoint ready);
+    void Write(const uint8_t* bytes, size_t count);
+    // The least gap before a request and the delay before an answer, as the line keeps them.
+    KlineLineModel::Duration RequestGap() const;
+    KlineLineModel::Duration ResponseDelay();
+    // Takes up the speed and timing of the controller for the next exchange.
+    void RefreshTiming();
+    // False when Stop was requested before until.
+    bool PauseUntil(TimePoint until);
     bool TakeFault(uint32_t KlineFaults::*counter);
 
     IKlineResponder& responder_;
@@ -96,9 +117,13 @@ class KlineEcuLine {
     std::atomic<uint32_t> framesReceived_{0};
     std::atomic<uint32_t> checksumErrors_{0};
     std::atomic<uint32_t> earlyRequests_{0};
-    // Line thread only: the end of the last answer sent, the start of the frame being read.
-    std::chrono::steady_clock::time_point answeredAt_;
-    std::chrono::steady_clock::time_point frameStartedAt_;
+    // Line thread only: the wire, the timing in force, the end of the last answer sent, the
+    // start of the frame being read and the end of its last byte.
+    KlineLineModel wire_;
+    KlineTiming timing_;
+    TimePoint answeredAt_;
+    TimePoint frameStartedAt_;
+    TimePoint frameEndedAt_;
     std::atomic<bool> started_{false};
 };
 

@@ -1,6 +1,7 @@
 #include "sim/kline/KwpServiceResponder.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "sim/kline/KwpNegativeCodes.h"
 
@@ -56,6 +57,16 @@ constexpr uint8_t kTimingSet = 0x03;
 constexpr std::array<bool, KwpServiceResponder::kTimingCount> kTimingIsMaximum = {
     false, true, false, true, false};
 
+// The times of the timing codes (ISO 14230-3): P2min and P3min in steps of 0.5 ms; P2max in
+// steps of 25 ms up to code F0, above it in steps of 256 x 25 ms.
+constexpr std::chrono::microseconds kHalfMillisecond{500};
+constexpr std::chrono::microseconds kP2MaxStep = std::chrono::milliseconds(25);
+constexpr uint8_t kP2MaxFineCodes = 0xF0;
+constexpr int kP2MaxCoarseFactor = 256;
+constexpr size_t kP2MinCode = 0;
+constexpr size_t kP2MaxCode = 1;
+constexpr size_t kP3MinCode = 2;
+
 constexpr uint8_t kTesterPresentAnswer = 0x01;
 constexpr uint8_t kTesterPresentSilent = 0x02;
 
@@ -66,6 +77,11 @@ constexpr size_t kMaxMemoryRead = 254;
 // The upgrade after a download advances by this many percent per status request.
 constexpr uint8_t kUpgradeStep = 25;
 constexpr uint8_t kFullPercent = 100;
+
+std::chrono::microseconds P2MaxTime(uint8_t code) {
+    if (code <= kP2MaxFineCodes) return code * kP2MaxStep;
+    return (code - kP2MaxFineCodes) * kP2MaxCoarseFactor * kP2MaxStep;
+}
 
 uint32_t Read24(const std::vector<uint8_t>& bytes, size_t at) {
     return static_cast<uint32_t>((bytes[at] << 16) | (bytes[at + 1] << 8) | bytes[at + 2]);
@@ -544,6 +560,16 @@ std::vector<uint8_t> KwpServiceResponder::Ident(uint8_t option) const {
 KwpDownloadImage KwpServiceResponder::Image() const {
     std::lock_guard lock(mutex_);
     return image_;
+}
+
+KlineTiming KwpServiceResponder::LineTiming() const {
+    std::lock_guard lock(mutex_);
+    KlineTiming timing;
+    timing.baudRate = baudRate_;
+    timing.p2Min = timing_[kP2MinCode] * kHalfMillisecond;
+    timing.p2Max = P2MaxTime(timing_[kP2MaxCode]);
+    timing.p3Min = timing_[kP3MinCode] * kHalfMillisecond;
+    return timing;
 }
 
 uint32_t KwpServiceResponder::DownloadsCompleted() const {

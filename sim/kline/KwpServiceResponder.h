@@ -63,6 +63,8 @@ class KwpServiceResponder final : public IKlineResponder {
     // Either way the controller falls back to the default session, locked, and a download
     // that was running is abandoned.
     void CommunicationChanged(bool started) override;
+    // The baud rate of the session and the P2min, P2max and P3min of the timing in force.
+    KlineTiming LineTiming() const override;
 
     // Replaces the pending service faults.
     void InjectFaults(const std::vector<KwpServiceFault>& faults);

@@ -238,7 +238,10 @@ TEST_F(CT60Test, RequestWaitsForPThreeMinAfterTheLastAnswer) {
         uint32_t afterAnswer;  // time already passed since the answer
         uint32_t gap;          // answer to the next write
     } cases[] = {{CT60::kStandardP3MinMs, 0, 55},
-                 {CT60::kStandardP3MinMs, 30, 55},
+                 // The tick moved on since the answer, which may have ended late in its
+                 // millisecond: one tick more makes sure a whole P3min has passed.
+                 {CT60::kStandardP3MinMs, 1, 56},
+                 {CT60::kStandardP3MinMs, 30, 56},
                  {CT60::kStandardP3MinMs, 80, 80},
                  {20, 0, 20},
                  {0, 0, 0}};

@@ -35,12 +35,22 @@ class RawTester {
     // What arrives until count bytes came or waitMs of silence passed.
     Bytes Receive(size_t count, int waitMs = 2000) const {
         Bytes got;
+        for (const TimedByte& byte : ReceiveTimed(count, waitMs)) got.push_back(byte.value);
+        return got;
+    }
+    struct TimedByte {
+        uint8_t value;
+        std::chrono::steady_clock::time_point arrived;
+    };
+    // As Receive, with the time each byte was read.
+    std::vector<TimedByte> ReceiveTimed(size_t count, int waitMs = 2000) const {
+        std::vector<TimedByte> got;
         while (got.size() < count) {
             pollfd wait{fd_, POLLIN, 0};
             if (::poll(&wait, 1, waitMs) != 1) break;
             uint8_t byte = 0;
             if (::read(fd_, &byte, 1) != 1) break;
-            got.push_back(byte);
+            got.push_back({byte, std::chrono::steady_clock::now()});
         }
         return got;
     }
@@ -68,11 +78,20 @@ class EchoingResponder final : public IKlineResponder {
         std::lock_guard lock(mutex_);
         silent_ = silent;
     }
+    KlineTiming LineTiming() const override {
+        std::lock_guard lock(mutex_);
+        return timing_;
+    }
+    void SetLineTiming(const KlineTiming& timing) {
+        std::lock_guard lock(mutex_);
+        timing_ = timing;
+    }
 
   private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<Bytes> requests_;
     bool silent_ = false;
+    KlineTiming timing_;
 };
 
 class KlineEcuLineTest : public ::testing::Test {
@@ -137,6 +156,50 @@ TEST_F(KlineEcuLineTest, EarlyRequestIsIgnored) {
     EXPECT_EQ(responder_.Requests(), (std::vector<Bytes>{{0x3E}}));
 }
 
+// On the paced line each byte, echo and answer alike, arrives no earlier than its wire time
+// allows: the request's bytes at 10400 baud, P2min after its last byte, then the answer's.
+TEST_F(KlineEcuLineTest, LineModelPacesEchoAndAnswer) {
+    const auto p2Min = KlineTiming{}.p2Min;
+    for (const bool wired : {false, true}) {
+        KlineLineOptions options;
+        options.lineModel = true;
+        Start(wired, options);
+        const auto sent = std::chrono::steady_clock::now();
+        tester_->Send(kStartCommunication);
+        const size_t echoed = wired ? kStartCommunication.size() : 0;
+        const auto got = tester_->ReceiveTimed(echoed + kStartAnswer.size());
+        Bytes expected = wired ? kStartCommunication : Bytes{};
+        expected.insert(expected.end(), kStartAnswer.begin(), kStartAnswer.end());
+        ASSERT_EQ(got.size(), expected.size()) << wired;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].value, expected[i]) << wired << " byte " << i;
+            const size_t answered = i < echoed ? 0 : i - echoed + 1;
+            auto earliest =
+                KlineLineModel::WireTime(i < echoed ? i + 1 : kStartCommunication.size(), 10400);
+            if (answered > 0) earliest += p2Min + KlineLineModel::WireTime(answered, 10400);
+            EXPECT_GE(got[i].arrived - sent, earliest) << wired << " byte " << i;
+        }
+    }
+}
+
+// The paced line keeps the P3min of the controller's timing as well.
+TEST_F(KlineEcuLineTest, LineModelIgnoresRequestsBeforeTheControllersPThreeMin) {
+    KlineTiming timing;
+    timing.p3Min = std::chrono::milliseconds(500);
+    responder_.SetLineTiming(timing);
+    KlineLineOptions options;
+    options.lineModel = true;
+    Start(false, options);
+    tester_->Send(kStartCommunication);
+    ASSERT_EQ(tester_->Receive(kStartAnswer.size()), kStartAnswer);
+    tester_->Send(kTesterPresent);
+    EXPECT_TRUE(tester_->Receive(1, 700).empty());
+    EXPECT_EQ(line_->EarlyRequests(), 1u);
+    EXPECT_TRUE(responder_.Requests().empty());
+    tester_->Send(kTesterPresent);
+    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+}
+
 TEST_F(KlineEcuLineTest, StopCommunicationEndsTheSession) {
     Start(false);
     tester_->Send(kStartCommunication);
@@ -159,20 +222,32 @@ TEST_F(KlineEcuLineTest, IgnoresOtherAddressesBadChecksumsAndSilentResponders) {
     EXPECT_EQ(line_->FramesReceived(), 2u);
 }
 
+// On the bare and on the paced line alike.
 TEST_F(KlineEcuLineTest, InjectedFaultsAreUsedUpInOrder) {
-    Start(false);
-    tester_->Send(kStartCommunication);
-    tester_->Receive(kStartAnswer.size());
-    line_->InjectFaults({.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 1});
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_TRUE(tester_->Receive(1, 300).empty());
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_EQ(tester_->Receive(6), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E}));
-    const Bytes checksum = tester_->Receive(1);
-    ASSERT_EQ(checksum.size(), 1u);
-    EXPECT_NE(checksum[0], 0x2C);
-    tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
-    EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C}));
+    KlineTiming noP3Min;
+    noP3Min.p3Min = {};
+    responder_.SetLineTiming(noP3Min);
+    for (const bool paced : {false, true}) {
+        KlineLineOptions options;
+        options.lineModel = paced;
+        Start(false, options);
+        tester_->Send(kStartCommunication);
+        tester_->Receive(kStartAnswer.size());
+        // Silence, then a bad checksum; one 0 byte before each of the next two answers.
+        line_->InjectFaults(
+            {.silentRequests = 1, .badChecksumResponses = 1, .leadingZeroBytes = 2});
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_TRUE(tester_->Receive(1, 300).empty()) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(6), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E})) << paced;
+        const Bytes checksum = tester_->Receive(1);
+        ASSERT_EQ(checksum.size(), 1u) << paced;
+        EXPECT_NE(checksum[0], 0x2C) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(7), (Bytes{0x00, 0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C})) << paced;
+        tester_->Send({0x81, 0x18, 0xFA, 0x3E, 0xD1});
+        EXPECT_EQ(tester_->Receive(6), (Bytes{0x82, 0xFA, 0x18, 0x5A, 0x3E, 0x2C})) << paced;
+    }
 }
 
 TEST_F(KlineEcuLineTest, GapInsideAFrameDropsIt) {
@@ -209,6 +284,38 @@ TEST(KlineEcuLineSeriesTest, PendingAnswersPrecedeTheAnswerAndStopEndsTheSession
     tester.Send({0x81, 0x18, 0xFA, 0x82, 0x15});
     EXPECT_EQ(tester.Receive(5), (Bytes{0x81, 0xFA, 0x18, 0xC2, 0x55}));
     EXPECT_EQ(responder.Session(), KwpServiceResponder::kDefaultSession);
+}
+
+// The answer that agrees a new speed still goes at the old one; the next exchange runs at the
+// new speed.
+TEST(KlineEcuLinePacedSessionTest, SessionAnswerGoesAtTheOldSpeed) {
+    KwpServiceResponder responder(*FindKwpEcuModel("T60"), {});
+    KlineLineOptions options;
+    options.lineModel = true;
+    options.responseDelayMs = 0;
+    KlineEcuLine line(responder, options);
+    ASSERT_TRUE(line.Start());
+    RawTester tester(line.DevicePath());
+    ASSERT_TRUE(tester.IsOpen());
+    tester.Send(kStartCommunication);
+    ASSERT_EQ(tester.Receive(kStartAnswer.size()), kStartAnswer);
+    EXPECT_TRUE(tester.Receive(1, 100).empty());  // P3min
+    const Bytes session = {0x83, 0x18, 0xFA, 0x10, 0x86, 0x03, 0x2E};
+    const Bytes answer = {0x82, 0xFA, 0x18, 0x50, 0x86, 0x6A};
+    const auto sent = std::chrono::steady_clock::now();
+    tester.Send(session);
+    const auto got = tester.ReceiveTimed(answer.size());
+    ASSERT_EQ(got.size(), answer.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].value, answer[i]) << i;
+        const auto earliest =
+            KlineLineModel::WireTime(session.size() + i + 1, 10400) + KlineTiming{}.p2Min;
+        EXPECT_GE(got[i].arrived - sent, earliest) << i;
+    }
+    EXPECT_EQ(responder.BaudRate(), 38400u);
+    EXPECT_TRUE(tester.Receive(1, 100).empty());
+    tester.Send(kTesterPresent);
+    EXPECT_EQ(tester.Receive(5), (Bytes{0x81, 0xFA, 0x18, 0x7E, 0x11}));
 }
 
 TEST(KlineBasicResponderTest, AnswersTesterPresentAndRefusesTheRest) {

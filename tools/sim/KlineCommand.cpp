@@ -23,6 +23,7 @@ constexpr size_t kModelsPerLine = 5;
 struct KlineArguments {
     const sim::KwpEcuModel* model = nullptr;
     bool wired = false;
+    bool lineModel = false;
     bool help = false;
     sim::KwpFaultOptions faults;
     sim::KwpResponderOptions responder;
@@ -30,7 +31,8 @@ struct KlineArguments {
 
 void PrintHelp() {
     std::printf(
-        "usage: diagbridge-sim kline --model NAME [--wired] [--no-security] [--fault F]...\n\n"
+        "usage: diagbridge-sim kline --model NAME [--wired] [--line-model] [--no-security]\n"
+        "                            [--fault F]...\n\n"
         "Runs a virtual KWP2000 controller on a pseudo-terminal and prints its path, to be\n"
         "used as DIAGBRIDGE_COM<N> by the program under test. The controller answers\n"
         "StartCommunication (fast init, without break), StopCommunication and the services\n"
@@ -44,6 +46,9 @@ void PrintHelp() {
     std::printf(
         "\n"
         "  --wired         echo every byte, as the wired K-line adapter does (default: SkyLink)\n"
+        "  --line-model    pace the line: every byte takes its wire time at the session's baud\n"
+        "                  rate (10400 until 10 names another), answers come P2min after the\n"
+        "                  request, requests earlier than P3min after an answer are ignored\n"
         "  --no-security   download (34) and date write (3B 8F) without security access\n"
         "  --fault F       inject a fault; may be given several times, the first that fits a\n"
         "                  request acts:\n%s",
@@ -59,6 +64,8 @@ bool ParseArguments(const std::vector<std::string>& args, KlineArguments& parsed
             parsed.help = true;
         } else if (arg == "--wired") {
             parsed.wired = true;
+        } else if (arg == "--line-model") {
+            parsed.lineModel = true;
         } else if (arg == "--no-security") {
             parsed.responder.writesNeedSecurity = false;
         } else if (arg == "--model" && hasValue) {
@@ -110,6 +117,7 @@ int RunKline(const std::vector<std::string>& args) {
     responder.InjectFaults(parsed.faults.serviceFaults);
     sim::KlineLineOptions options;
     options.wired = parsed.wired;
+    options.lineModel = parsed.lineModel;
     options.ecuAddress = model.ecuAddress;
     options.testerAddresses = model.testerAddresses;
     sim::KlineEcuLine line(responder, options);
@@ -135,8 +143,8 @@ int RunKline(const std::vector<std::string>& args) {
 
 const SimCommandRegistration kRegistration(
     {"kline",
-     "kline --model NAME [--wired] [--no-security] [--fault F]...  virtual KWP2000 ECU on a "
-     "K-line (pseudo-terminal); kline --help lists models and faults",
+     "kline --model NAME [--wired] [--line-model] [--no-security] [--fault F]...  virtual "
+     "KWP2000 ECU on a K-line (pseudo-terminal); kline --help lists models and faults",
      RunKline});
 
 }  // namespace
