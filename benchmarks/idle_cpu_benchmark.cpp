@@ -148,6 +148,29 @@ struct Stack {
     std::string ecu;
 };
 
+// The process's CPU over idleSeconds with the object connected, printed next to the target;
+// true when the target is met.
+bool IdleWithinTarget(const char* name, ChildController& controller, const Sink& sink,
+                      int idleSeconds) {
+    const int eventsBefore = sink.Events();
+    const long requestsBefore = controller.Requests();
+    const double cpuBefore = CpuSeconds();
+    const auto started = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const double idle = SecondsSince(started);
+    const double percent = (CpuSeconds() - cpuBefore) * 100.0 / idle;
+    const long requests = controller.Requests() - requestsBefore;
+    const bool met = percent < kIdleTargetPercent;
+    std::printf(
+        "%-8s idle connected %.1f s: CPU %.3f %% of one core (target < %.1f %%: %s); "
+        "the controller took %ld requests, the component reported %d statuses/traces\n",
+        name, idle, percent, kIdleTargetPercent, met ? "met" : "MISSED", requests,
+        sink.Events() - eventsBefore);
+    return met;
+}
+
+// Creates and connects the stack's objects (timing each step), measures the idle CPU and
+// deletes the objects again.
 void Measure(const Stack& stack, ChildController& controller, int idleSeconds, bool& allMet) {
     const std::string& path = controller.Path();
     if (path.empty()) {
@@ -175,25 +198,7 @@ void Measure(const Stack& stack, ChildController& controller, int idleSeconds, b
         "%-8s create communication object %7.1f ms, ECU object %6.1f ms, connect %7.1f ms "
         "(result %d)\n",
         stack.name, createCommunication * 1e3, createEcu * 1e3, connect * 1e3, result);
-    if (result == 0) {
-        const int eventsBefore = sink.Events();
-        const long requestsBefore = controller.Requests();
-        const double cpuBefore = CpuSeconds();
-        started = Clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-        const double idle = SecondsSince(started);
-        const double percent = (CpuSeconds() - cpuBefore) * 100.0 / idle;
-        const long requests = controller.Requests() - requestsBefore;
-        const bool met = percent < kIdleTargetPercent;
-        allMet = allMet && met;
-        std::printf(
-            "%-8s idle connected %.1f s: CPU %.3f %% of one core (target < %.1f %%: %s); "
-            "the controller took %ld requests, the component reported %d statuses/traces\n",
-            stack.name, idle, percent, kIdleTargetPercent, met ? "met" : "MISSED", requests,
-            sink.Events() - eventsBefore);
-    } else {
-        allMet = false;
-    }
+    allMet = result == 0 && IdleWithinTarget(stack.name, controller, sink, idleSeconds) && allMet;
     component.DbrDeleteEcuObject(ecu, &result);
     component.DbrDeleteCommunicationObject(communication, &result);
     component.Unadvise(cookie);

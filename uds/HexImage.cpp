@@ -89,16 +89,18 @@ bool BlockBuilder::AddRecord(const IntelHexRecord& record) {
 void BlockBuilder::AppendText(const Piece& piece, std::string& out) const {
     std::array<char, kTextCharsPerByte * kMaxRecordDataBytes> line;
     for (size_t r = piece.firstRecord; r < piece.firstRecord + piece.recordCount; ++r) {
+        const size_t length = recordLengths_[r];
+        if (length == 0) continue;  // never kept; the separator below needs a byte before it
         const char* digit = text_.data() + recordDigits_[r];
         char* at = line.data();
-        for (size_t i = recordLengths_[r]; i > 0; --i, digit += 2) {
+        for (size_t i = 0; i < length; ++i, digit += 2, at += kTextCharsPerByte) {
             at[0] = kUpperDigit[static_cast<unsigned char>(digit[0])];
             at[1] = kUpperDigit[static_cast<unsigned char>(digit[1])];
             at[2] = ' ';
-            at += kTextCharsPerByte;
         }
-        at[-1] = kLineSeparator;
-        out.append(line.data(), static_cast<size_t>(at - line.data()));
+        const size_t chars = kTextCharsPerByte * length;
+        line[chars - 1] = kLineSeparator;
+        out.append(line.data(), chars);
     }
 }
 
