@@ -1,12 +1,13 @@
 #include "engine/IntelHexReader.h"
 
 #include <algorithm>
+#include <array>
 
 namespace diagbridge {
 
 namespace {
-constexpr std::string_view kLineSeparators = "|\n";
-constexpr std::string_view kWhiteSpace = " \t\r\n";
+constexpr char kBarSeparator = '|';
+constexpr char kLineBreak = '\n';
 constexpr char kRecordMark = ':';
 constexpr uint64_t kAddressWindow = 0x10000;
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
@@ -16,35 +17,70 @@ constexpr std::size_t kExtendedAddressLength = 2;
 constexpr std::size_t kStartAddressLength = 4;
 constexpr std::size_t kDataDigitsOffset = 8;  // length, address and type before the data
 
-int HexValue(char c) {
+constexpr int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
+// Each character's digit value, or kNotADigit; one look-up per character in the hot loop.
+constexpr uint8_t kNotADigit = 0x10;
+constexpr std::array<uint8_t, 256> MakeDigitTable() {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const int value = HexValue(static_cast<char>(c));
+        table[c] = value < 0 ? kNotADigit : static_cast<uint8_t>(value);
+    }
+    return table;
+}
+constexpr std::array<uint8_t, 256> kDigitValue = MakeDigitTable();
+
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 std::string_view Trim(std::string_view line) {
-    const std::size_t first = line.find_first_not_of(kWhiteSpace);
-    if (first == std::string_view::npos) return {};
-    return line.substr(first, line.find_last_not_of(kWhiteSpace) - first + 1);
+    while (!line.empty() && IsWhiteSpace(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsWhiteSpace(line.back())) line.remove_suffix(1);
+    return line;
 }
 
 std::string_view StripMarks(std::string_view line) {
     line.remove_prefix(std::min(line.find_first_not_of(kRecordMark), line.size()));
     return line;
 }
+
+// Position of the next c at or after from, or the text's size.
+std::size_t NextOf(std::string_view text, std::size_t from, char c) {
+    const std::size_t at = text.find(c, from);
+    return at == std::string_view::npos ? text.size() : at;
+}
 }  // namespace
 
 IntelHexReader::IntelHexReader(std::string_view text, uint32_t addressUnit)
-    : text_(text), addressUnit_(addressUnit == 2 ? 2 : 1) {}
+    : lines_(text), addressUnit_(addressUnit == 2 ? 2 : 1) {}
+
+IntelHexLines::IntelHexLines(std::string_view text)
+    : text_(text),
+      nextBar_(NextOf(text, 0, kBarSeparator)),
+      nextBreak_(NextOf(text, 0, kLineBreak)) {}
+
+// Each separator's next position is remembered and searched again only once passed.
+bool IntelHexLines::Next(std::string_view& line) {
+    if (pos_ >= text_.size()) return false;
+    if (nextBar_ < pos_) nextBar_ = NextOf(text_, pos_, kBarSeparator);
+    if (nextBreak_ < pos_) nextBreak_ = NextOf(text_, pos_, kLineBreak);
+    const std::size_t end = std::min(nextBar_, nextBreak_);
+    line = text_.substr(pos_, end - pos_);
+    pos_ = end + 1;
+    return true;
+}
 
 // The next non-empty line, trimmed, without its colons; false at the end of the text.
 bool IntelHexReader::NextLine(std::string_view& line) {
-    while (pos_ < text_.size()) {
-        std::size_t end = text_.find_first_of(kLineSeparators, pos_);
-        if (end == std::string_view::npos) end = text_.size();
-        line = Trim(text_.substr(pos_, end - pos_));
-        pos_ = end + 1;
+    while (lines_.Next(line)) {
+        line = Trim(line);
         if (!line.empty()) {
             line = StripMarks(line);
             return true;
@@ -59,13 +95,15 @@ bool IntelHexReader::Decode(std::string_view digits, IntelHexRecord& record) {
         return false;
     }
     uint8_t sum = 0;
+    uint8_t notDigits = 0;  // kNotADigit once any character is no hex digit
     for (std::size_t i = 0; i < count; ++i) {
-        const int high = HexValue(digits[2 * i]);
-        const int low = HexValue(digits[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
+        const uint8_t high = kDigitValue[static_cast<unsigned char>(digits[2 * i])];
+        const uint8_t low = kDigitValue[static_cast<unsigned char>(digits[2 * i + 1])];
+        notDigits |= high | low;
         bytes_[i] = static_cast<uint8_t>((high << 4) | low);
         sum = static_cast<uint8_t>(sum + bytes_[i]);
     }
+    if ((notDigits & kNotADigit) != 0) return false;
     if (sum != 0 || bytes_[0] + kRecordOverhead != count) return false;
     record = IntelHexRecord{};
     record.type = bytes_[3];
@@ -124,12 +162,10 @@ IntelHexStep IntelHexReader::Next(IntelHexRecord& record) {
 bool HoldsIntelHexEndRecord(std::string_view text) {
     // The end record's bytes 00 00 00 01 FF as digits; compared digit by digit in either case.
     constexpr std::string_view kEndRecordDigits = "00000001FF";
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find_first_of(kLineSeparators, pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = StripMarks(Trim(text.substr(pos, end - pos)));
-        pos = end + 1;
+    IntelHexLines lines(text);
+    std::string_view line;
+    while (lines.Next(line)) {
+        line = StripMarks(Trim(line));
         if (line.size() == kEndRecordDigits.size() &&
             std::equal(line.begin(), line.end(), kEndRecordDigits.begin(),
                        [](char c, char digit) { return HexValue(c) == HexValue(digit); })) {

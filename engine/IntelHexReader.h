@@ -48,6 +48,21 @@ enum IntelHexType : uint8_t {
     kHexStartLinearAddress = 0x05,
 };
 
+// Splits a text into its lines at "|" and line breaks, untrimmed; scans the text once for
+// each separator, however the lines are separated.
+class IntelHexLines {
+  public:
+    explicit IntelHexLines(std::string_view text);
+    // The next line; false at the end of the text.
+    bool Next(std::string_view& line);
+
+  private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t nextBar_;    // the next "|" at or after pos_, or the text's size
+    std::size_t nextBreak_;  // the next line break likewise
+};
+
 class IntelHexReader {
   public:
     static constexpr std::size_t kRecordOverhead = 5;  // length, address (2), type, checksum
@@ -65,8 +80,7 @@ class IntelHexReader {
     bool Place(IntelHexRecord& record);
     bool OnlyBlankLinesFollow();
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
+    IntelHexLines lines_;
     uint32_t addressUnit_;
     uint32_t base_ = 0;
     bool segment_ = false;

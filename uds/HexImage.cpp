@@ -11,6 +11,7 @@ namespace {
 
 constexpr char kLineSeparator = '|';
 constexpr size_t kTextCharsPerByte = 3;  // two digits and a blank or "|"
+constexpr size_t kMaxRecordDataBytes = 255;
 // The byte count must fit the result, and a block's text the address space.
 constexpr uint64_t kMaxImageBytes = std::min<uint64_t>(
     std::numeric_limits<int32_t>::max(), std::numeric_limits<size_t>::max() / kTextCharsPerByte);
@@ -48,7 +49,7 @@ class BlockBuilder {
     uint64_t EndOf(const Piece& piece) const { return piece.start + piece.length / addressUnit_; }
     // The block of the sorted pieces [first, last).
     UdsTransferDatablockTag MakeBlock(size_t first, size_t last, int32_t group) const;
-    char* AppendText(const Piece& piece, char* out) const;
+    void AppendText(const Piece& piece, std::string& out) const;
 
     const uint32_t addressUnit_;  // bytes per address step
     std::vector<Piece> pieces_;
@@ -60,15 +61,8 @@ class BlockBuilder {
     uint64_t totalBytes_ = 0;
 };
 
-// The smallest record line: a colon and the five bytes around no data.
-constexpr size_t kMinLineChars = 1 + 2 * IntelHexReader::kRecordOverhead;
-
 BlockBuilder::BlockBuilder(HexAddressing addressing, std::string_view text)
-    : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1), text_(text) {
-    // Upper bounds; pages never written are never touched.
-    recordDigits_.reserve(text.size() / kMinLineChars);
-    recordLengths_.reserve(text.size() / kMinLineChars);
-}
+    : addressUnit_(addressing == HexAddressing::kWord ? 2 : 1), text_(text) {}
 
 // Takes the data records; the reader has placed and checked them already.
 bool BlockBuilder::AddRecord(const IntelHexRecord& record) {
@@ -90,17 +84,24 @@ bool BlockBuilder::AddRecord(const IntelHexRecord& record) {
     return true;
 }
 
-char* BlockBuilder::AppendText(const Piece& piece, char* out) const {
+// Appends each record's data as "XX XX ... XX|". The characters of one record are built on
+// the stack and appended at once: the block's text is written once, never zero-filled first.
+void BlockBuilder::AppendText(const Piece& piece, std::string& out) const {
+    std::array<char, kTextCharsPerByte * kMaxRecordDataBytes> line;
     for (size_t r = piece.firstRecord; r < piece.firstRecord + piece.recordCount; ++r) {
+        const size_t length = recordLengths_[r];
+        if (length == 0) continue;  // never kept; the separator below needs a byte before it
         const char* digit = text_.data() + recordDigits_[r];
-        for (size_t i = recordLengths_[r]; i > 0; --i, digit += 2) {
-            *out++ = kUpperDigit[static_cast<unsigned char>(digit[0])];
-            *out++ = kUpperDigit[static_cast<unsigned char>(digit[1])];
-            *out++ = ' ';
+        char* at = line.data();
+        for (size_t i = 0; i < length; ++i, digit += 2, at += kTextCharsPerByte) {
+            at[0] = kUpperDigit[static_cast<unsigned char>(digit[0])];
+            at[1] = kUpperDigit[static_cast<unsigned char>(digit[1])];
+            at[2] = ' ';
         }
-        out[-1] = kLineSeparator;
+        const size_t chars = kTextCharsPerByte * length;
+        line[chars - 1] = kLineSeparator;
+        out.append(line.data(), chars);
     }
-    return out;
 }
 
 UdsTransferDatablockTag BlockBuilder::MakeBlock(size_t first, size_t last, int32_t group) const {
@@ -112,9 +113,8 @@ UdsTransferDatablockTag BlockBuilder::MakeBlock(size_t first, size_t last, int32
     block.recordOffset = pieces_[first].recordOffset;
     block.base = pieces_[first].base;
     block.group = group;
-    block.data.resize(static_cast<size_t>(kTextCharsPerByte * length));
-    char* out = block.data.data();
-    for (size_t i = first; i < last; ++i) out = AppendText(pieces_[i], out);
+    block.data.reserve(static_cast<size_t>(kTextCharsPerByte * length));
+    for (size_t i = first; i < last; ++i) AppendText(pieces_[i], block.data);
     return block;
 }
 

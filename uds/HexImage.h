@@ -19,7 +19,9 @@ namespace diagbridge {
 // for an address (overlap) fails the conversion, as does an image without data bytes or with
 // 2^31 bytes or more (on a 32-bit host: more than a third of the address space).
 //
-// Time and memory are linear in the text, apart from one sort of the blocks.
+// Time and memory are linear in the text, apart from one sort of the blocks. Memory beyond the
+// text: the blocks' text (three characters per data byte) and nine bytes per data record
+// (up to three times that while the record index grows).
 
 // Result of a conversion that the download service reports as "Convert hexdata failed".
 inline constexpr int32_t kHexConversionFailed = -50;

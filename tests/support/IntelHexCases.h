@@ -54,6 +54,11 @@ inline std::vector<IntelHexCase> IntelHexCases() {
          0x10, 0x14},
         {"line_breaks_and_blank_lines", " " + data + "\r\n\r\n" + kEndRecord + "\r\n|", true, 4,
          0x10, 0x14},
+        // Bars and line breaks alternate, so each separator is found past the other one.
+        {"bars_and_line_breaks_alternate",
+         data + "\n" + DataRecord(0x0000, {0xAA, 0xBB}) + "|\n|" + DataRecord(0x0020, {1}) + "\n" +
+             kEndRecord,
+         true, 7, 0, 0x21},
         {"no_data", HexText({LinearRecord(0x0001), kEndRecord}), true},
         {"empty_data_record", HexText({DataRecord(0x0010, {}), kEndRecord}), true},
         {"empty_text", "", false},
