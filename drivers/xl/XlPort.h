@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -29,19 +30,24 @@ class XlPort {
     // Back to a freshly opened, inactive channel: empty queue, normal output, filters open,
     // no bit rate (a source that hands one connection to successive channels).
     void Reset();
-    // Takes the oldest event; kErrQueueIsEmpty when there is none.
+    // Takes the oldest event that has arrived; kErrQueueIsEmpty when there is none.
     XLstatus Receive(XLevent& event);
     // Sends one transmit-message event; kErrNotActive when inactive, kErrTxNotPossible silent.
     XLstatus Transmit(const XLevent& event);
-    // Blocks up to ms milliseconds until an event is queued; true when one is.
+    // Blocks up to ms milliseconds until an event has arrived; true when one has. Never polls:
+    // it wakes when a frame arrives on an empty queue, else when the newest queued one arrives.
     bool WaitForEvent(uint32_t ms);
 
     bool IsActive() const;
     bool IsSilent() const;
     uint32_t BitRate() const;
 
-    // Delivers a frame from the wire: queued when active and accepted by the filter.
-    void DeliverFromWire(const CanFrame& frame);
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    // Delivers a frame from the wire: queued when active and accepted by the filter. It
+    // arrives at arrival, the end of its wire time (a frame still on the wire is queued but
+    // neither received nor flushed before then); the default is at once.
+    void DeliverFromWire(const CanFrame& frame, TimePoint arrival = TimePoint{});
     // Queues a chip-state event (for example bus-off with both error counters at 255).
     void DeliverChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors);
 
@@ -62,11 +68,14 @@ class XlPort {
         uint32_t mask = 0;  // 0 lets every identifier pass
     };
     bool Accepts(uint32_t id) const;
-    void Push(const XLevent& event);
+    void Push(const XLevent& event, TimePoint arrival);
+    // Caller holds mutex_: whether the oldest event has arrived by now.
+    bool HeadArrived(TimePoint now) const;
 
     mutable std::mutex mutex_;
     std::condition_variable queued_;
     std::array<XLevent, kQueueCapacity> queue_{};
+    std::array<TimePoint, kQueueCapacity> arrival_{};
     size_t head_ = 0;
     size_t count_ = 0;
     bool overrun_ = false;

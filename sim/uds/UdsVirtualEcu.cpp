@@ -1,5 +1,7 @@
 #include "sim/uds/UdsVirtualEcu.h"
 
+#include "platform/ThreadName.h"
+
 namespace diagbridge::sim {
 
 UdsVirtualEcu::UdsVirtualEcu(UdsEcuProfile profile)
@@ -49,6 +51,7 @@ void UdsVirtualEcu::OnAnswered(std::function<void(uint8_t, size_t)> observer) {
 }
 
 void UdsVirtualEcu::Run() {
+    platform::NameThisThread(kThreadName);
     UdsIsoTpServer::Request request;
     while (running_) {
         {
