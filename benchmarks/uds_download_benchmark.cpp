@@ -11,7 +11,7 @@
 //   figure is an upper bound;
 // - several flashes on buses of their own at once against one flash.
 //
-// usage: uds_download_benchmark [image KiB (1024)] [parallel flashes (32)] [bit/s (both)]
+// usage: uds_download_benchmark [image KiB (512)] [parallel flashes (32)] [bit/s (both)]
 // A bit rate of 0 (the default) runs the single flash at 500000 and 1000000 bit/s and the
 // parallel flashes at 500000 bit/s.
 #include <dirent.h>
@@ -48,7 +48,7 @@ constexpr double kBusShareTarget = 0.98;
 constexpr double kCpuPerMibTarget = 0.5;
 constexpr double kParallelTarget = 1.2;
 constexpr double kKiBPerMiB = 1024;
-constexpr size_t kDefaultKiB = 1024;
+constexpr size_t kDefaultKiB = 512;
 constexpr int kDefaultFlashes = 32;
 constexpr int kMaxFlashes = 64;
 constexpr uint8_t kTesterAddress = 0xF1;
