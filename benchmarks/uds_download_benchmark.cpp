@@ -331,7 +331,13 @@ bool ParallelFlashes(const Image& image, uint32_t bitRate, int flashes, double s
     const auto byName = CpuByName(threadsBefore, ThreadsCpu());
     int good = 0;
     for (int i = 0; i < flashes; ++i) {
-        good += results[size_t(i)] == 0 && benches[size_t(i)]->ImageMatches(image.bytes) ? 1 : 0;
+        const bool equal = benches[size_t(i)]->ImageMatches(image.bytes);
+        if (results[size_t(i)] == 0 && equal) {
+            ++good;
+            continue;
+        }
+        std::printf("  flash %d: result %d, stored image %s\n", i, results[size_t(i)],
+                    equal ? "equal" : "WRONG");
     }
     std::printf("  %.3f s, %.2f x one flash (target <= %.1f), %d images equal\n", all, all / single,
                 kParallelTarget, good);
