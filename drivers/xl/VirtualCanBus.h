@@ -40,7 +40,7 @@ class VirtualCanBus {
 
     // Frames a sender may have waiting for the wire before Send holds it; it is then held
     // until half of them are on the wire, so that it wakes once per several frames.
-    static constexpr uint32_t kTransmitQueueFrames = 32;
+    static constexpr uint32_t kTransmitQueueFrames = 64;
 
     // When on, frames take their wire time and senders are paced; off by default.
     void SetWireTimeModel(bool on);

@@ -97,9 +97,11 @@ TEST(VirtualCanBusTest, WireTimeModelPacesTheSenderByItsTransmitQueue) {
     auto receiver = PortAt(bus, 125000);
     bus->SetWireTimeModel(true);
     const CanFrame frame = MakeFrame(0x18DA33F1u | kExtendedId, {1, 2, 3, 4, 5, 6, 7, 8});
-    constexpr int kFrames = 50;
+    constexpr uint32_t kFrames = 2 * VirtualCanBus::kTransmitQueueFrames;
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(sender->Transmit(TransmitEvent(frame)), kSuccess);
+    for (uint32_t i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(sender->Transmit(TransmitEvent(frame)), kSuccess);
+    }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     // Never further ahead of the wire than a full transmit queue; a slow machine only makes
     // it longer.
