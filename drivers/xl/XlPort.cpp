@@ -64,11 +64,21 @@ XLstatus XlPort::Flush() {
     std::lock_guard lock(mutex_);
     const TimePoint now = std::chrono::steady_clock::now();
     while (count_ > 0 && HeadArrived(now)) {
-        head_ = (head_ + 1) % kQueueCapacity;
+        head_ = (head_ + 1) % queue_.size();
         --count_;
     }
     overrun_ = false;
     return kSuccess;
+}
+
+void XlPort::SetQueueCapacity(size_t events) {
+    const size_t capacity = std::clamp(events, kQueueCapacity, kMaxQueueCapacity);
+    std::lock_guard lock(mutex_);
+    queue_.assign(capacity, XLevent{});
+    arrival_.assign(capacity, TimePoint{});
+    head_ = 0;
+    count_ = 0;
+    overrun_ = false;
 }
 
 void XlPort::Reset() {
@@ -90,7 +100,7 @@ XLstatus XlPort::Receive(XLevent& event) {
     std::lock_guard lock(mutex_);
     if (count_ == 0 || !HeadArrived(std::chrono::steady_clock::now())) return kErrQueueIsEmpty;
     event = queue_[head_];
-    head_ = (head_ + 1) % kQueueCapacity;
+    head_ = (head_ + 1) % queue_.size();
     --count_;
     return kSuccess;
 }
@@ -123,7 +133,7 @@ bool XlPort::WaitForEvent(uint32_t ms) {
         const TimePoint now = steady_clock::now();
         if (count_ > 0 && HeadArrived(now)) return true;
         if (now >= deadline) return false;
-        const size_t newest = (head_ + count_ + kQueueCapacity - 1) % kQueueCapacity;
+        const size_t newest = (head_ + count_ + queue_.size() - 1) % queue_.size();
         const TimePoint until = count_ > 0 ? std::min(arrival_[newest], deadline) : deadline;
         queued_.wait_until(lock, until);
     }
@@ -176,12 +186,12 @@ void XlPort::DeliverChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErr
 // library does, so that the reader knows data is missing. Events arrive in queue order: none
 // before the one queued ahead of it.
 void XlPort::Push(const XLevent& event, TimePoint arrival) {
-    if (count_ == kQueueCapacity) {
+    if (count_ == queue_.size()) {
         overrun_ = true;
         return;
     }
-    const size_t at = (head_ + count_) % kQueueCapacity;
-    const size_t ahead = (at + kQueueCapacity - 1) % kQueueCapacity;
+    const size_t at = (head_ + count_) % queue_.size();
+    const size_t ahead = (at + queue_.size() - 1) % queue_.size();
     arrival_[at] = count_ > 0 ? std::max(arrival, arrival_[ahead]) : arrival;
     XLevent& slot = queue_[at];
     slot = event;

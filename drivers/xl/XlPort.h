@@ -1,9 +1,9 @@
 #pragma once
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "drivers/xl/CanFrame.h"
 #include "drivers/xl/XlApi.h"
@@ -15,7 +15,10 @@ namespace diagbridge::xl {
 // that the XL entry points work on. A source derives from it and carries frames to its wire.
 class XlPort {
   public:
-    static constexpr size_t kQueueCapacity = 256;  // events, as the channel asks for
+    // Receive queue in events: what the channel asks for when it opens the port, at least
+    // kQueueCapacity and at most kMaxQueueCapacity.
+    static constexpr size_t kQueueCapacity = 256;
+    static constexpr size_t kMaxQueueCapacity = 32768;
 
     virtual ~XlPort() = default;
     XlPort(const XlPort&) = delete;
@@ -27,6 +30,8 @@ class XlPort {
     XLstatus SetOutput(int mode);
     XLstatus SetAcceptance(uint32_t code, uint32_t mask, uint32_t range);
     XLstatus Flush();
+    // Gives the receive queue room for events (brought into its range), empty.
+    void SetQueueCapacity(size_t events);
     // Back to a freshly opened, inactive channel: empty queue, normal output, filters open,
     // no bit rate (a source that hands one connection to successive channels).
     void Reset();
@@ -54,7 +59,7 @@ class XlPort {
     static constexpr XLstatus kErrTxNotPossible = 118;
 
   protected:
-    XlPort() = default;
+    XlPort() : queue_(kQueueCapacity), arrival_(kQueueCapacity) {}
     // Puts frame on the source's wire; kSuccess when it was accepted.
     virtual XLstatus SendToWire(const CanFrame& frame) = 0;
     // Lets a source refuse or apply a bit rate (bit/s); the virtual bus takes any.
@@ -74,8 +79,8 @@ class XlPort {
 
     mutable std::mutex mutex_;
     std::condition_variable queued_;
-    std::array<XLevent, kQueueCapacity> queue_{};
-    std::array<TimePoint, kQueueCapacity> arrival_{};
+    std::vector<XLevent> queue_;
+    std::vector<TimePoint> arrival_;
     size_t head_ = 0;
     size_t count_ = 0;
     bool overrun_ = false;
