@@ -274,6 +274,15 @@ void PrintBusShare(const Bench& bench, uint32_t bitRate) {
         "before the first frame, %.3f s after the last\n",
         timeline.TesterIdle() - waits, timeline.TesterStreamIdle(), timeline.EcuIdle(),
         bench.LeadIn(), bench.LeadOut());
+    if (timeline.Busy() / working >= kBusShareTarget) return;
+    const double turnarounds = timeline.TesterIdle() - waits;
+    const double stream = timeline.TesterStreamIdle();
+    const double ecu = timeline.EcuIdle();
+    const char* bound = stream >= turnarounds && stream >= ecu
+                            ? "the component's thread not running inside its streams"
+                        : turnarounds >= ecu ? "the component's turnarounds"
+                                             : "the ECU's turnarounds";
+    std::printf("  below the target: bounded most by %s (%s)\n", bound, LoadText().c_str());
 }
 
 void PrintCpu(const std::map<std::string, double>& byName, double process, double mebibytes) {
