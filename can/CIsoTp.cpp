@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Notifier.h"
+#include "platform/ThreadName.h"
 
 namespace diagbridge {
 
@@ -312,6 +313,7 @@ void CIsoTp::StopKeepAlive() {
 // The busy flag is read under the transmit lock, so that no tester present slips in after an
 // exchange has begun.
 void CIsoTp::KeepAliveLoop(CCanObj frame, uint32_t periodMs) {
+    platform::NameThisThread(kKeepAliveThreadName);
     while (alive_) {
         if (!platform::Clock().SleepMs(periodMs, &keepAliveStop_)) break;
         std::lock_guard lock(*transmitLock_);

@@ -70,6 +70,8 @@ class CIsoTp {
     static constexpr int32_t kNoAnswer = 0;  // a request that may stay unanswered was not answered
     static constexpr int32_t kMaxMessageLength = 4095;  // 12-bit length of a first frame
     static constexpr int64_t kAnyIdentifier = -1;
+    // Name of the keep-alive thread, as thread listings show it.
+    static constexpr const char* kKeepAliveThreadName = "dbr-keepalive";
 
     enum KeepAliveMode : int32_t {
         kKeepAliveNone = 0,

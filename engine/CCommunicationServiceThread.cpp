@@ -6,6 +6,7 @@
 #include "engine/CSoftwareInterface.h"
 #include "platform/Notifier.h"
 #include "platform/ThreadApartment.h"
+#include "platform/ThreadName.h"
 
 namespace diagbridge {
 
@@ -69,6 +70,7 @@ bool CCommunicationServiceThread::IsAlive() {
 }
 
 void CCommunicationServiceThread::Run() {
+    platform::NameThisThread(kThreadName);
     const platform::ThreadApartment apartment;
     try {
         while (WaitForRelease()) {

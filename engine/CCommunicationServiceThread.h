@@ -14,6 +14,9 @@ class CSoftwareInterface;
 // of a service.
 class CCommunicationServiceThread {
   public:
+    // Name of the worker thread, as thread listings show it.
+    static constexpr const char* kThreadName = "dbr-worker";
+
     explicit CCommunicationServiceThread(CSoftwareInterface& owner);
     // Ends the loop after the current pass and joins the thread.
     ~CCommunicationServiceThread();

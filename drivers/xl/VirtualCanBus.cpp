@@ -11,47 +11,103 @@ namespace diagbridge::xl {
 namespace {
 
 constexpr uint16_t kCrc15Polynomial = 0x4599;
-constexpr int kStuffRun = 5;
+constexpr uint32_t kStuffRun = 5;
 // CRC delimiter, ACK slot, ACK delimiter, end of frame (7), intermission (3).
 constexpr uint32_t kUnstuffedTailBits = 1 + 1 + 1 + 7 + 3;
-constexpr int kMaxStuffedRegionBits = 1 + 11 + 1 + 1 + 18 + 1 + 1 + 1 + 4 + 64 + 15;
 
-// The bits of SOF to CRC, most significant first, with the CRC appended at the end.
-class FrameBitString {
-  public:
-    void Put(uint32_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) bits_[size_++] = ((value >> i) & 1u) != 0;
-    }
-    void AppendCrc() {
-        uint16_t crc = 0;
-        for (int i = 0; i < size_; ++i) {
-            const bool next = bits_[i] != (((crc >> 14) & 1u) != 0);
-            crc = static_cast<uint16_t>((crc << 1) & 0x7FFF);
-            if (next) crc ^= kCrc15Polynomial;
-        }
-        Put(crc, 15);
-    }
-    // Stuffed length: a complementary bit after every run of five equal bits.
-    uint32_t StuffedLength() const {
-        uint32_t length = 0;
-        int run = 0;
-        bool last = false;
-        for (int i = 0; i < size_; ++i) {
-            run = (i > 0 && bits_[i] == last) ? run + 1 : 1;
-            last = bits_[i];
+// The stuffing after some bits of SOF to CRC: stuffed length so far, the last bit on the wire
+// and the length of its run (0 before the first bit). A complementary bit follows every run
+// of five equal bits.
+struct StuffState {
+    uint32_t length = 0;
+    uint32_t last = 0;
+    uint32_t run = 0;
+
+    constexpr void Count(uint32_t bit) {
+        run = (run > 0 && bit == last) ? run + 1 : 1;
+        last = bit;
+        ++length;
+        if (run == kStuffRun) {
             ++length;
-            if (run == kStuffRun) {
-                ++length;
-                last = !last;
-                run = 1;
+            last = bit ^ 1u;
+            run = 1;
+        }
+    }
+};
+
+// What eight more bits do to a stuffing state, by the state before (last bit and run 1..4)
+// and the byte: the frame's data bytes are counted a byte at a time.
+struct ByteStuffing {
+    uint8_t stuffBits = 0;
+    uint8_t last = 0;
+    uint8_t run = 0;
+};
+
+struct ByteStuffingTable {
+    ByteStuffing entry[2][kStuffRun][256];
+
+    constexpr ByteStuffingTable() : entry() {
+        for (uint32_t last = 0; last < 2; ++last) {
+            for (uint32_t run = 1; run < kStuffRun; ++run) {
+                for (uint32_t byte = 0; byte < 256; ++byte) {
+                    StuffState state{0, last, run};
+                    for (int i = 7; i >= 0; --i) state.Count((byte >> i) & 1u);
+                    entry[last][run][byte] = {uint8_t(state.length - 8), uint8_t(state.last),
+                                              uint8_t(state.run)};
+                }
             }
         }
-        return length;
+    }
+};
+
+// CRC-15 of CAN a byte at a time: the register after eight zero bits from each top byte.
+struct Crc15Table {
+    uint16_t entry[256];
+
+    constexpr Crc15Table() : entry() {
+        for (uint32_t byte = 0; byte < 256; ++byte) {
+            uint32_t crc = byte << 7;
+            for (int i = 0; i < 8; ++i) {
+                crc = ((crc << 1) ^ ((crc & 0x4000u) != 0 ? kCrc15Polynomial : 0u)) & 0x7FFFu;
+            }
+            entry[byte] = uint16_t(crc);
+        }
+    }
+};
+
+constexpr ByteStuffingTable kByteStuffing;
+constexpr Crc15Table kCrc15;
+
+// Counts the stuffed bits of SOF to CRC as the bits are put, most significant first; the CRC
+// follows the unstuffed bits and is stuffed too.
+class StuffedBitCounter {
+  public:
+    void Put(uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            const uint32_t bit = (value >> i) & 1u;
+            const uint32_t feedback = bit ^ ((crc_ >> 14) & 1u);
+            crc_ = ((crc_ << 1) & 0x7FFFu) ^ (feedback != 0 ? kCrc15Polynomial : 0u);
+            state_.Count(bit);
+        }
+    }
+    // After at least one bit.
+    void PutByte(uint8_t byte) {
+        crc_ = ((crc_ << 8) ^ kCrc15.entry[((crc_ >> 7) ^ byte) & 0xFFu]) & 0x7FFFu;
+        const ByteStuffing& step = kByteStuffing.entry[state_.last][state_.run][byte];
+        state_.length += 8u + step.stuffBits;
+        state_.last = step.last;
+        state_.run = step.run;
+    }
+    // Appends the CRC and gives the stuffed length.
+    uint32_t Finish() {
+        const uint32_t crc = crc_;
+        for (int i = 14; i >= 0; --i) state_.Count((crc >> i) & 1u);
+        return state_.length;
     }
 
   private:
-    bool bits_[kMaxStuffedRegionBits] = {};
-    int size_ = 0;
+    uint32_t crc_ = 0;
+    StuffState state_;
 };
 
 }  // namespace
@@ -67,7 +123,7 @@ std::shared_ptr<VirtualCanBus> VirtualCanBus::Named(const std::string& name) {
 
 uint32_t VirtualCanBus::FrameBits(const CanFrame& frame) {
     const uint8_t dlc = std::min<uint8_t>(frame.dlc, kMaxDataLength);
-    FrameBitString bits;
+    StuffedBitCounter bits;
     bits.Put(0, 1);  // start of frame
     if ((frame.id & kExtendedId) != 0) {
         const uint32_t id = frame.id & kSocketCanExtendedMask;
@@ -83,9 +139,8 @@ uint32_t VirtualCanBus::FrameBits(const CanFrame& frame) {
         bits.Put(0, 2);  // IDE, r0
     }
     bits.Put(dlc, 4);
-    for (uint8_t i = 0; i < dlc; ++i) bits.Put(frame.data[i], 8);
-    bits.AppendCrc();
-    return bits.StuffedLength() + kUnstuffedTailBits;
+    for (uint8_t i = 0; i < dlc; ++i) bits.PutByte(frame.data[i]);
+    return bits.Finish() + kUnstuffedTailBits;
 }
 
 void VirtualCanBus::SetWireTimeModel(bool on) {
@@ -93,28 +148,37 @@ void VirtualCanBus::SetWireTimeModel(bool on) {
     wireTime_ = on;
 }
 
-void VirtualCanBus::HoldForWireTime(const CanFrame& frame, uint32_t bitRate) {
-    if (!wireTime_ || bitRate == 0) return;
+// A sender whose frames reach further ahead than a full transmit queue sleeps (outside the
+// bus lock) until half of that queue is on the wire; a late wake-up leaves no gap as long as
+// frames remain queued.
+VirtualCanBus::Slot VirtualCanBus::PlaceOnWire(const CanFrame& frame, uint32_t bitRate) {
+    if (!wireTime_ || bitRate == 0) return {};
     using namespace std::chrono;
     const auto duration = nanoseconds(uint64_t{FrameBits(frame)} * 1000000000u / bitRate);
-    // Like a controller with a one-frame transmit buffer: the sender waits until its frame
-    // starts, not until it has ended, so its own wake-up delays leave no gaps on the wire.
-    const auto start = std::max(freeAt_, steady_clock::now());
+    const TimePoint now = steady_clock::now();
+    const TimePoint start = std::max(freeAt_, now);
     freeAt_ = start + duration;
-    std::this_thread::sleep_until(start);
+    Slot slot{freeAt_, TimePoint{}};
+    if (freeAt_ - now > duration * kTransmitQueueFrames) {
+        slot.holdUntil = freeAt_ - duration * (kTransmitQueueFrames / 2);
+    }
+    return slot;
 }
 
 void VirtualCanBus::Send(const CanFrame& frame, uint32_t bitRate, const void* sender) {
-    std::lock_guard lock(mutex_);
-    HoldForWireTime(frame, bitRate);
+    std::unique_lock lock(mutex_);
+    const Slot slot = PlaceOnWire(frame, bitRate);
     CaptureFrame(frame);
     for (XlPort* port : ports_) {
-        if (port != sender && port->BitRate() == bitRate) port->DeliverFromWire(frame);
+        if (port != sender && port->BitRate() == bitRate)
+            port->DeliverFromWire(frame, slot.arrival);
     }
     // Index loop: an observer may add or remove observers while it runs.
     for (size_t i = 0; i < observers_.size(); ++i) {
         if (observers_[i] != sender) observers_[i]->OnFrame(*this, frame, bitRate);
     }
+    lock.unlock();
+    if (slot.holdUntil != TimePoint{}) std::this_thread::sleep_until(slot.holdUntil);
 }
 
 void VirtualCanBus::SendChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors) {

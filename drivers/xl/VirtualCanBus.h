@@ -25,8 +25,10 @@ class VirtualBusObserver {
 };
 
 // An in-process CAN bus. Frames reach only channels set to the sender's bit rate, as on a real
-// bus. Optionally each frame occupies the bus for its wire time (stuffed bit count / bit rate),
-// so that senders are paced as on a real bus. Buses are found by name; each is independent.
+// bus. Optionally each frame occupies the bus for its wire time (stuffed bit count / bit rate):
+// frames follow each other on one timeline in the order they were sent, each reaches the
+// channels when its last bit is on the wire, and a sender is held while its frames fill a
+// controller's transmit queue. Buses are found by name; each is independent.
 class VirtualCanBus {
   public:
     // The bus of that name, created on first use; lives as long as the process.
@@ -36,10 +38,15 @@ class VirtualCanBus {
     // 3-bit intermission.
     static uint32_t FrameBits(const CanFrame& frame);
 
-    // When on, Send holds the sender for the frame's wire time; off by default.
+    // Frames a sender may have waiting for the wire before Send holds it; it is then held
+    // until half of them are on the wire, so that it wakes once per several frames.
+    static constexpr uint32_t kTransmitQueueFrames = 64;
+
+    // When on, frames take their wire time and senders are paced; off by default.
     void SetWireTimeModel(bool on);
 
     // Puts frame on the bus at bitRate. sender (a port or an observer) does not get it back.
+    // Observers see it at once, in bus order; channels receive it at the end of its wire time.
     void Send(const CanFrame& frame, uint32_t bitRate, const void* sender);
     // Reports a chip state to every channel on the bus (for example bus-off 0x01, 255, 255).
     void SendChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors);
@@ -55,14 +62,20 @@ class VirtualCanBus {
     const std::string& Name() const { return name_; }
 
   private:
-    void HoldForWireTime(const CanFrame& frame, uint32_t bitRate);
+    using TimePoint = std::chrono::steady_clock::time_point;
+    struct Slot {
+        TimePoint arrival;    // end of the frame's wire time; TimePoint{} at once
+        TimePoint holdUntil;  // the sender waits until then; TimePoint{} not at all
+    };
+    // Caller holds mutex_: the frame's place on the timeline.
+    Slot PlaceOnWire(const CanFrame& frame, uint32_t bitRate);
 
     const std::string name_;
     std::recursive_mutex mutex_;
     std::vector<XlPort*> ports_;
     std::vector<VirtualBusObserver*> observers_;
     bool wireTime_ = false;
-    std::chrono::steady_clock::time_point freeAt_{};
+    TimePoint freeAt_{};
 };
 
 // An XL port on a virtual bus.

@@ -1,15 +1,15 @@
 #include "drivers/xl/XlPort.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
 namespace diagbridge::xl {
 
 namespace {
-uint64_t NowNs() {
+uint64_t Nanoseconds(XlPort::TimePoint at) {
     using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint64_t>(duration_cast<nanoseconds>(at.time_since_epoch()).count());
 }
 }  // namespace
 
@@ -59,11 +59,26 @@ XLstatus XlPort::SetAcceptance(uint32_t code, uint32_t mask, uint32_t range) {
     return kSuccess;
 }
 
+// Frames still on the wire are not yet received, so they stay.
 XLstatus XlPort::Flush() {
     std::lock_guard lock(mutex_);
-    count_ = 0;
+    const TimePoint now = std::chrono::steady_clock::now();
+    while (count_ > 0 && HeadArrived(now)) {
+        head_ = (head_ + 1) % queue_.size();
+        --count_;
+    }
     overrun_ = false;
     return kSuccess;
+}
+
+void XlPort::SetQueueCapacity(size_t events) {
+    const size_t capacity = std::clamp(events, kQueueCapacity, kMaxQueueCapacity);
+    std::lock_guard lock(mutex_);
+    queue_.assign(capacity, XLevent{});
+    arrival_.assign(capacity, TimePoint{});
+    head_ = 0;
+    count_ = 0;
+    overrun_ = false;
 }
 
 void XlPort::Reset() {
@@ -77,11 +92,15 @@ void XlPort::Reset() {
     extended_ = Filter{};
 }
 
+bool XlPort::HeadArrived(TimePoint now) const {
+    return arrival_[head_] <= now;
+}
+
 XLstatus XlPort::Receive(XLevent& event) {
     std::lock_guard lock(mutex_);
-    if (count_ == 0) return kErrQueueIsEmpty;
+    if (count_ == 0 || !HeadArrived(std::chrono::steady_clock::now())) return kErrQueueIsEmpty;
     event = queue_[head_];
-    head_ = (head_ + 1) % kQueueCapacity;
+    head_ = (head_ + 1) % queue_.size();
     --count_;
     return kSuccess;
 }
@@ -102,9 +121,22 @@ XLstatus XlPort::Transmit(const XLevent& event) {
     return SendToWire(frame);
 }
 
+// Sleeps until the newest queued event has arrived, or until one is queued: a stream of frames
+// is taken in batches, at most a sender's transmit queue late, while a frame that asks for an
+// answer is the last one its sender queued and is seen the moment it arrives. A push wakes the
+// waiter only when the queue was empty.
 bool XlPort::WaitForEvent(uint32_t ms) {
+    using std::chrono::steady_clock;
+    const TimePoint deadline = steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock lock(mutex_);
-    return queued_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return count_ > 0; });
+    for (;;) {
+        const TimePoint now = steady_clock::now();
+        if (count_ > 0 && HeadArrived(now)) return true;
+        if (now >= deadline) return false;
+        const size_t newest = (head_ + count_ + queue_.size() - 1) % queue_.size();
+        const TimePoint until = count_ > 0 ? std::min(arrival_[newest], deadline) : deadline;
+        queued_.wait_until(lock, until);
+    }
 }
 
 bool XlPort::IsActive() const {
@@ -129,40 +161,45 @@ bool XlPort::Accepts(uint32_t id) const {
     return (bare & filter.mask) == (filter.code & filter.mask);
 }
 
-void XlPort::DeliverFromWire(const CanFrame& frame) {
+void XlPort::DeliverFromWire(const CanFrame& frame, TimePoint arrival) {
     XLevent event{};
     event.tag = kTagReceiveMsg;
-    event.timeStamp = NowNs();
+    event.timeStamp = Nanoseconds(std::max(arrival, std::chrono::steady_clock::now()));
     event.tagData.msg.id = frame.id;
     event.tagData.msg.dlc = frame.dlc;
     std::memcpy(event.tagData.msg.data, frame.data, kMaxDataLength);
     std::lock_guard lock(mutex_);
     if (!active_ || !Accepts(frame.id)) return;
-    Push(event);
+    Push(event, arrival);
 }
 
 void XlPort::DeliverChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors) {
     XLevent event{};
     event.tag = kTagChipState;
-    event.timeStamp = NowNs();
+    event.timeStamp = Nanoseconds(std::chrono::steady_clock::now());
     event.tagData.chipState = {busStatus, txErrors, rxErrors};
     std::lock_guard lock(mutex_);
-    Push(event);
+    Push(event, TimePoint{});
 }
 
 // Caller holds mutex_. A full queue drops the frame and marks the next one as overrun, as the
-// library does, so that the reader knows data is missing.
-void XlPort::Push(const XLevent& event) {
-    if (count_ == kQueueCapacity) {
+// library does, so that the reader knows data is missing. Events arrive in queue order: none
+// before the one queued ahead of it.
+void XlPort::Push(const XLevent& event, TimePoint arrival) {
+    if (count_ == queue_.size()) {
         overrun_ = true;
         return;
     }
-    XLevent& slot = queue_[(head_ + count_) % kQueueCapacity];
+    const size_t at = (head_ + count_) % queue_.size();
+    const size_t ahead = (at + queue_.size() - 1) % queue_.size();
+    arrival_[at] = count_ > 0 ? std::max(arrival, arrival_[ahead]) : arrival;
+    XLevent& slot = queue_[at];
     slot = event;
     if (overrun_ && slot.tag == kTagReceiveMsg) slot.tagData.msg.flags |= kMsgFlagOverrun;
     overrun_ = false;
     ++count_;
-    queued_.notify_all();
+    // A waiter with events queued already sleeps until the oldest one's arrival.
+    if (count_ == 1) queued_.notify_all();
 }
 
 }  // namespace diagbridge::xl

@@ -1,8 +1,9 @@
 #pragma once
-#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "drivers/xl/CanFrame.h"
 #include "drivers/xl/XlApi.h"
@@ -14,7 +15,10 @@ namespace diagbridge::xl {
 // that the XL entry points work on. A source derives from it and carries frames to its wire.
 class XlPort {
   public:
-    static constexpr size_t kQueueCapacity = 256;  // events, as the channel asks for
+    // Receive queue in events: what the channel asks for when it opens the port, at least
+    // kQueueCapacity and at most kMaxQueueCapacity.
+    static constexpr size_t kQueueCapacity = 256;
+    static constexpr size_t kMaxQueueCapacity = 32768;
 
     virtual ~XlPort() = default;
     XlPort(const XlPort&) = delete;
@@ -26,29 +30,36 @@ class XlPort {
     XLstatus SetOutput(int mode);
     XLstatus SetAcceptance(uint32_t code, uint32_t mask, uint32_t range);
     XLstatus Flush();
+    // Gives the receive queue room for events (brought into its range), empty.
+    void SetQueueCapacity(size_t events);
     // Back to a freshly opened, inactive channel: empty queue, normal output, filters open,
     // no bit rate (a source that hands one connection to successive channels).
     void Reset();
-    // Takes the oldest event; kErrQueueIsEmpty when there is none.
+    // Takes the oldest event that has arrived; kErrQueueIsEmpty when there is none.
     XLstatus Receive(XLevent& event);
     // Sends one transmit-message event; kErrNotActive when inactive, kErrTxNotPossible silent.
     XLstatus Transmit(const XLevent& event);
-    // Blocks up to ms milliseconds until an event is queued; true when one is.
+    // Blocks up to ms milliseconds until an event has arrived; true when one has. Never polls:
+    // it wakes when a frame arrives on an empty queue, else when the newest queued one arrives.
     bool WaitForEvent(uint32_t ms);
 
     bool IsActive() const;
     bool IsSilent() const;
     uint32_t BitRate() const;
 
-    // Delivers a frame from the wire: queued when active and accepted by the filter.
-    void DeliverFromWire(const CanFrame& frame);
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    // Delivers a frame from the wire: queued when active and accepted by the filter. It
+    // arrives at arrival, the end of its wire time (a frame still on the wire is queued but
+    // neither received nor flushed before then); the default is at once.
+    void DeliverFromWire(const CanFrame& frame, TimePoint arrival = TimePoint{});
     // Queues a chip-state event (for example bus-off with both error counters at 255).
     void DeliverChipState(uint8_t busStatus, uint8_t txErrors, uint8_t rxErrors);
 
     static constexpr XLstatus kErrTxNotPossible = 118;
 
   protected:
-    XlPort() = default;
+    XlPort() : queue_(kQueueCapacity), arrival_(kQueueCapacity) {}
     // Puts frame on the source's wire; kSuccess when it was accepted.
     virtual XLstatus SendToWire(const CanFrame& frame) = 0;
     // Lets a source refuse or apply a bit rate (bit/s); the virtual bus takes any.
@@ -62,11 +73,14 @@ class XlPort {
         uint32_t mask = 0;  // 0 lets every identifier pass
     };
     bool Accepts(uint32_t id) const;
-    void Push(const XLevent& event);
+    void Push(const XLevent& event, TimePoint arrival);
+    // Caller holds mutex_: whether the oldest event has arrived by now.
+    bool HeadArrived(TimePoint now) const;
 
     mutable std::mutex mutex_;
     std::condition_variable queued_;
-    std::array<XLevent, kQueueCapacity> queue_{};
+    std::vector<XLevent> queue_;
+    std::vector<TimePoint> arrival_;
     size_t head_ = 0;
     size_t count_ = 0;
     bool overrun_ = false;

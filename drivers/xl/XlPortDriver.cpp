@@ -28,7 +28,7 @@ std::shared_ptr<XlPort> PortOf(XLportHandle handle) {
 }
 
 XLstatus OpenPortFrom(size_t slot, XLportHandle* handle, XLaccess accessMask,
-                      XLaccess* permissionMask, uint32_t busType) {
+                      XLaccess* permissionMask, uint32_t rxQueueSize, uint32_t busType) {
     if (handle == nullptr || busType != kBusTypeCan || accessMask == 0) return kErrWrongParameter;
     *handle = kInvalidPort;
     Registry& state = State();
@@ -41,6 +41,7 @@ XLstatus OpenPortFrom(size_t slot, XLportHandle* handle, XLaccess accessMask,
     XLstatus status = kSuccess;
     std::shared_ptr<XlPort> port = factory(status);
     if (!port) return status == kSuccess ? kErrCannotOpenDriver : status;
+    port->SetQueueCapacity(rxQueueSize);
     std::lock_guard lock(state.mutex);
     for (size_t i = 0; i < state.ports.size(); ++i) {
         if (state.ports[i]) continue;
@@ -54,9 +55,9 @@ XLstatus OpenPortFrom(size_t slot, XLportHandle* handle, XLaccess accessMask,
 
 template <size_t Slot>
 XLstatus DIAGBRIDGE_XL_CALL OpenPortInSlot(XLportHandle* handle, char*, XLaccess accessMask,
-                                           XLaccess* permissionMask, uint32_t, uint32_t,
+                                           XLaccess* permissionMask, uint32_t rxQueueSize, uint32_t,
                                            uint32_t busType) {
-    return OpenPortFrom(Slot, handle, accessMask, permissionMask, busType);
+    return OpenPortFrom(Slot, handle, accessMask, permissionMask, rxQueueSize, busType);
 }
 
 XLstatus DIAGBRIDGE_XL_CALL OpenDriver() {

@@ -12,7 +12,10 @@ namespace diagbridge::sim {
 namespace {
 
 constexpr char kApplicationName[] = "diagbridge-sim";
-constexpr uint32_t kReceiveQueueSize = 256;
+// More than a controller needs: a loaded machine may hold the ECU's thread for longer than a
+// controller's interrupt is ever held, and a lost frame would break the request. 8192 frames
+// last 1.1 s at 1 Mbit/s.
+constexpr uint32_t kReceiveQueueSize = 8192;
 // 0x18DA xxxx (physical) and 0x18DB xxxx (functional) differ only in bit 16.
 constexpr uint32_t kDiagnosticCode = 0x18DA0000u;
 constexpr uint32_t kDiagnosticMask = 0x1FFE0000u;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ThreadName.h"
+
 namespace diagbridge::sim {
 
 UdsVirtualEcu::UdsVirtualEcu(UdsEcuProfile profile)
@@ -51,6 +53,7 @@ void UdsVirtualEcu::OnAnswered(std::function<void(uint8_t, size_t)> observer) {
 }
 
 void UdsVirtualEcu::Run() {
+    platform::NameThisThread(kThreadName);
     UdsIsoTpServer::Request request;
     while (running_) {
         {

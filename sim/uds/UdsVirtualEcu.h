@@ -20,6 +20,9 @@ namespace diagbridge::sim {
 // tests and tools may look at it while it runs.
 class UdsVirtualEcu {
   public:
+    // Name of the ECU's thread, as thread listings show it.
+    static constexpr const char* kThreadName = "uds-ecu";
+
     explicit UdsVirtualEcu(UdsEcuProfile profile);
     ~UdsVirtualEcu();
     UdsVirtualEcu(const UdsVirtualEcu&) = delete;

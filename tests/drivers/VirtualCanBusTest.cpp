@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "drivers/xl/CanFrame.h"
 
@@ -49,6 +50,28 @@ size_t Drain(XlPort& port) {
     return count;
 }
 
+// Counted bit by bit: SOF to CRC stuffed, then the 13 fixed bits. Runs of equal bits across
+// byte boundaries and inside the CRC are what a byte-wise count gets wrong first.
+TEST(VirtualCanBusTest, FrameBitsOfKnownFrames) {
+    struct Case {
+        CanFrame frame;
+        uint32_t bits;
+    };
+    const Case cases[] = {
+        {MakeFrame(0x7FF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), 126},
+        {MakeFrame(0x000, {0, 0, 0, 0, 0, 0, 0, 0}), 127},
+        {MakeFrame(0x7E8, {0x02, 0x50, 0x03}), 76},
+        {MakeFrame(0x123, {0x0F}), 57},
+        {MakeFrame(0x18DA33F1u | kExtendedId, {1, 2, 3, 4, 5, 6, 7, 8}), 141},
+        {MakeFrame(0x18DAF103u | kExtendedId, {0x21, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}),
+         136},
+        {MakeFrame(0x18DBFFF1u | kExtendedId, {0x02, 0x3E, 0x80, 0, 0, 0, 0, 0}), 146},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VirtualCanBus::FrameBits(c.frame), c.bits) << std::hex << c.frame.id;
+    }
+}
+
 TEST(VirtualCanBusTest, FrameBitsCountStuffBits) {
     // 34 dominant bits from SOF to CRC: a stuff bit after every 5, then the 13 fixed bits.
     EXPECT_EQ(VirtualCanBus::FrameBits(MakeFrame(0x000, {})), 34u + 6u + 13u);
@@ -68,21 +91,84 @@ TEST(VirtualCanBusTest, FrameBitsCountStuffBits) {
     }
 }
 
-TEST(VirtualCanBusTest, WireTimeModelPacesTheSender) {
+TEST(VirtualCanBusTest, WireTimeModelPacesTheSenderByItsTransmitQueue) {
     auto bus = FreshBus();
     auto sender = PortAt(bus, 125000);
     auto receiver = PortAt(bus, 125000);
     bus->SetWireTimeModel(true);
     const CanFrame frame = MakeFrame(0x18DA33F1u | kExtendedId, {1, 2, 3, 4, 5, 6, 7, 8});
-    constexpr int kFrames = 50;
+    constexpr uint32_t kFrames = 2 * VirtualCanBus::kTransmitQueueFrames;
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(sender->Transmit(TransmitEvent(frame)), kSuccess);
+    for (uint32_t i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(sender->Transmit(TransmitEvent(frame)), kSuccess);
+    }
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    // Never faster than the wire allows (the last frame may still be on the wire when the
-    // sender returns); a slow machine only makes it longer.
-    const auto wire = std::chrono::microseconds(uint64_t{kFrames - 1} * 131 * 1000000 / 125000);
+    // Never further ahead of the wire than a full transmit queue; a slow machine only makes
+    // it longer.
+    const auto wire =
+        std::chrono::microseconds(uint64_t{kFrames - VirtualCanBus::kTransmitQueueFrames} *
+                                  VirtualCanBus::FrameBits(frame) * 1000000 / 125000);
     EXPECT_GE(elapsed, wire);
-    EXPECT_EQ(Drain(*receiver), static_cast<size_t>(kFrames));
+    size_t received = 0;
+    while (received < kFrames && receiver->WaitForEvent(60000)) received += Drain(*receiver);
+    EXPECT_EQ(received, static_cast<size_t>(kFrames));
+}
+
+// Each frame reaches the channels when its last bit is on the wire: never earlier, in order,
+// stamped with that time, and frames still on the wire survive a flush.
+TEST(VirtualCanBusTest, WireTimeModelDeliversEachFrameAtItsEnd) {
+    using namespace std::chrono;
+    auto bus = FreshBus();
+    constexpr uint32_t kBitRate = 125000;
+    auto sender = PortAt(bus, kBitRate);
+    auto receiver = PortAt(bus, kBitRate);
+    bus->SetWireTimeModel(true);
+    constexpr int kFrames = 20;
+    std::vector<CanFrame> frames;
+    std::vector<nanoseconds> ends;  // after the first frame's start
+    nanoseconds wire{0};
+    for (int i = 0; i < kFrames; ++i) {
+        const uint8_t marker = static_cast<uint8_t>(i);
+        frames.push_back(MakeFrame(0x18DA33F1u | kExtendedId, {marker, 2, 3, 4, 5, 6, 7, 8}));
+        wire +=
+            nanoseconds(uint64_t{VirtualCanBus::FrameBits(frames.back())} * 1000000000u / kBitRate);
+        ends.push_back(wire);
+    }
+    const auto start = steady_clock::now();
+    for (const CanFrame& frame : frames) {
+        ASSERT_EQ(sender->Transmit(TransmitEvent(frame)), kSuccess);
+    }
+    const auto startNs = uint64_t(duration_cast<nanoseconds>(start.time_since_epoch()).count());
+    for (int i = 0; i < kFrames; ++i) {
+        XLevent event{};
+        while (receiver->Receive(event) != kSuccess) ASSERT_TRUE(receiver->WaitForEvent(60000));
+        const auto taken = steady_clock::now();
+        EXPECT_EQ(event.tagData.msg.data[0], i);
+        EXPECT_GE(taken - start, ends[size_t(i)]) << "frame " << i;
+        EXPECT_GE(event.timeStamp, startNs + uint64_t(ends[size_t(i)].count())) << "frame " << i;
+    }
+}
+
+TEST(VirtualCanBusTest, FlushKeepsFramesStillOnTheWire) {
+    auto bus = FreshBus();
+    // About 60 ms per frame: the last one is on the wire long after the flush.
+    constexpr uint32_t kSlowBitRate = 1000;
+    auto sender = PortAt(bus, kSlowBitRate);
+    auto receiver = PortAt(bus, kSlowBitRate);
+    bus->SetWireTimeModel(true);
+    constexpr int kFrames = 5;
+    for (int i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(sender->Transmit(TransmitEvent(MakeFrame(0x100, {uint8_t(i)}))), kSuccess);
+    }
+    ASSERT_EQ(receiver->Flush(), kSuccess);
+    std::vector<uint8_t> markers;
+    XLevent event{};
+    while (markers.empty() || markers.back() != kFrames - 1) {
+        while (receiver->Receive(event) != kSuccess) ASSERT_TRUE(receiver->WaitForEvent(60000));
+        markers.push_back(event.tagData.msg.data[0]);
+    }
+    // The frames after the flush are the last ones sent, in order.
+    for (size_t i = 1; i < markers.size(); ++i) EXPECT_EQ(markers[i], markers[i - 1] + 1);
 }
 
 TEST(VirtualCanBusTest, OnlyChannelsAtTheSendersRateOnTheSameBusReceive) {

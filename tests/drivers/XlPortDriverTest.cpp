@@ -71,5 +71,52 @@ TEST(XlPortDriverTest, UnavailableSourcesDoNotLoad) {
     }
 }
 
+// The receive queue holds what the channel asked for, within its range.
+TEST(XlPortDriverTest, ReceiveQueueHoldsWhatTheChannelAskedFor) {
+    std::string failure;
+    auto source = LoadXlSource("virtual:XlPortDriverTest.queue", failure);
+    ASSERT_TRUE(source);
+    const XlDriverTable& api = source->table;
+    XLchipParams params{500000, 1, 13, 2, 1};
+    XLaccess permission = 1;
+    const auto open = [&](uint32_t asked) {
+        XLportHandle port = kInvalidPort;
+        char name[] = "xlCANcontrol";
+        EXPECT_EQ(api.openPort(&port, name, 1, &permission, asked, kInterfaceVersion, kBusTypeCan),
+                  kSuccess);
+        EXPECT_EQ(api.canSetChannelParams(port, 1, &params), kSuccess);
+        EXPECT_EQ(api.activateChannel(port, 1, kBusTypeCan, 0), kSuccess);
+        return port;
+    };
+    const XLportHandle sender = open(256);
+    struct Case {
+        uint32_t asked;
+        size_t held;
+    };
+    const Case cases[] = {
+        {16, XlPort::kQueueCapacity}, {1024, 1024}, {1u << 20, XlPort::kMaxQueueCapacity}};
+    for (const Case& c : cases) {
+        const XLportHandle receiver = open(c.asked);
+        XLevent event{};
+        event.tag = kTagTransmitMsg;
+        event.tagData.msg.id = 0x100;
+        event.tagData.msg.dlc = 1;
+        for (size_t i = 0; i < c.held + 1; ++i) {
+            uint32_t count = 1;
+            ASSERT_EQ(api.canTransmit(sender, 1, &count, &event), kSuccess);
+        }
+        size_t received = 0;
+        uint32_t count = 1;
+        XLevent taken{};
+        while (api.receive(receiver, &count, &taken) == kSuccess) {
+            ++received;
+            count = 1;
+        }
+        EXPECT_EQ(received, c.held) << c.asked;
+        EXPECT_EQ(api.closePort(receiver), kSuccess);
+    }
+    EXPECT_EQ(api.closePort(sender), kSuccess);
+}
+
 }  // namespace
 }  // namespace diagbridge::xl
