@@ -4,13 +4,13 @@
 // past the capacity given; the wake-up is bounded; the length rules read no byte past the
 // length they are given.
 #include <algorithm>
-#include <memory>
 #include <vector>
 
+#include "devices/CDCKalidorCom.h"
 #include "devices/CKalidor.h"
+#include "engine/CConvert.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Clock.h"
-#include "tests/t40kalidor/ScriptedLine.h"
+#include "fuzz/FuzzSerialLine.h"
 
 namespace {
 
@@ -25,15 +25,6 @@ constexpr uint32_t kLongestFrame = CKalidor::kHeaderLength + CKalidor::kMaxFrame
 constexpr uint32_t kReceiveBoundMs =
     CKalidor::kFrameWindowMs + CKalidor::kPortTimeoutMs + CKalidor::kFrameSettleMs;
 constexpr uint32_t kWakeUpBoundMs = 5000;
-
-struct Line {
-    platform::ManualClock clock{1000};
-    testfakes::ScriptedLine line;
-    platform::ScopedClock scopedClock{clock};
-    platform::ScopedSerialPortFactory factory{
-        [this] { return std::make_unique<testfakes::ScriptedPort>(line); }};
-    Line() { line.clock = &clock; }
-};
 
 uint32_t Capacity(uint8_t selector) {
     return selector == 0 ? CKalidor::kReplyCapacity : selector;
@@ -55,8 +46,40 @@ void CheckLengthRules(const uint8_t* data, std::size_t size) {
             (ruleOne || ruleTwo));
 }
 
+CDCKalidorCom Container(int32_t mode) {
+    EcuParameterBlock configuration;
+    configuration.word2 = mode;
+    InterfaceSettings settings;
+    settings.rs232Port = 4;
+    return CDCKalidorCom(configuration, settings);
+}
+
+// The frame as the client gets it: "XX " per byte, the frame the device takes.
+void CheckFrameText(const Bytes& arrived) {
+    fuzz::SerialLine line;
+    line.line.Arrive(arrived);
+    CDCKalidorCom container = Container(CDCKalidorCom::kModeFreeRun);
+    std::string out = "kept";
+    const int32_t result = container.DevReceiveData(out);
+    Require(result == 0 || result == CDCKalidorCom::kNoDevice);
+    if (result != 0) {
+        Require(out == "kept");
+        return;
+    }
+    const std::size_t count = (out.size() - 4) / 3;
+    Require(out.size() == 4 + 3 * count && count <= arrived.size());
+    Bytes frame(count);
+    std::size_t stored = 0;
+    Require(HexStringToBytes(out.substr(4), frame.data(), frame.size(), stored) ==
+                static_cast<int32_t>(count) &&
+            stored == count);
+    Require(CKalidor::FrameComplete(frame.data(), static_cast<uint32_t>(count)));
+    Require(
+        std::equal(frame.begin(), frame.end(), arrived.end() - static_cast<std::ptrdiff_t>(count)));
+}
+
 void CheckReceiveFrame(uint8_t selector, const uint8_t* data, std::size_t size) {
-    Line line;
+    fuzz::SerialLine line;
     CKalidor device(4, 0, 0);
     const Bytes arrived(data, data + size);
     line.line.Arrive(arrived);
@@ -82,7 +105,7 @@ void CheckReceiveFrame(uint8_t selector, const uint8_t* data, std::size_t size) 
 }
 
 void CheckCommand(uint8_t selector, const uint8_t* data, std::size_t size) {
-    Line line;
+    fuzz::SerialLine line;
     CKalidor device(4, 0, 0);
     const Bytes reply(data, data + size);
     line.line.Queue(reply);
@@ -97,8 +120,22 @@ void CheckCommand(uint8_t selector, const uint8_t* data, std::size_t size) {
     Require(GuardIntact(buffer, capacity));
 }
 
+// The answer as the client gets it: the payload as a hex byte string, its count the result.
+void CheckAnswerText(const Bytes& reply) {
+    fuzz::SerialLine line;
+    line.line.Queue(reply);
+    CDCKalidorCom container = Container(CDCKalidorCom::kModeQuick);
+    std::string response = "stale";
+    const int32_t result = container.DevTransferData("02 11", response);
+    const std::size_t read = std::min<std::size_t>(reply.size(), CKalidor::kReplyCapacity);
+    const std::size_t payload = read <= 4 ? 0 : read - 4;
+    Require(result == static_cast<int32_t>(payload));
+    Require(response ==
+            (payload == 0 ? std::string() : BytesToHexString(reply.data() + 3, payload)));
+}
+
 void CheckWakeUp(const uint8_t* data, std::size_t size) {
-    Line line;
+    fuzz::SerialLine line;
     // Replies: each a length byte and that many bytes, one per write.
     for (std::size_t i = 0; i < size;) {
         const std::size_t length = std::min<std::size_t>(data[i], size - i - 1);
@@ -131,9 +168,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     switch (data[0] % 4) {
         case 0:
             CheckReceiveFrame(selector, data + 2, size - 2);
+            CheckFrameText(Bytes(data + 2, data + size));
             break;
         case 1:
             CheckCommand(selector, data + 2, size - 2);
+            CheckAnswerText(Bytes(data + 2, data + size));
             break;
         case 2:
             CheckWakeUp(data + 2, size - 2);

@@ -5,7 +5,6 @@
 // request within a frame, its length byte matching).
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -14,11 +13,10 @@
 #include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
 #include "fuzz/FuzzCheck.h"
-#include "platform/Clock.h"
+#include "fuzz/FuzzSerialLine.h"
 #include "t40kalidor/CST40.h"
 #include "t40kalidor/T40EventText.h"
 #include "t40kalidor/T40Ident.h"
-#include "tests/t40kalidor/ScriptedLine.h"
 
 namespace {
 
@@ -32,17 +30,6 @@ constexpr std::size_t kMaxRequestBytes = 253;
 constexpr uint32_t kWakeUpBoundMs = 10000;
 constexpr uint32_t kFlashModeBoundMs = CT40::kFlashModeWindowMs + 5000;
 
-// A scripted port on the manual clock, without the recording (the boot-loader polls write
-// thousands of times).
-struct Line {
-    platform::ManualClock clock{1000};
-    testfakes::ScriptedLine line;
-    platform::ScopedClock scopedClock{clock};
-    platform::ScopedSerialPortFactory factory{
-        [this] { return std::make_unique<testfakes::ScriptedPort>(line); }};
-    Line() { line.clock = &clock; }
-};
-
 // The input after the selector as replies: each a length byte and that many bytes.
 void QueueReplies(testfakes::ScriptedLine& line, const uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size;) {
@@ -53,7 +40,7 @@ void QueueReplies(testfakes::ScriptedLine& line, const uint8_t* data, std::size_
 }
 
 void CheckTransact(const uint8_t* data, std::size_t size, bool skyLink) {
-    Line line;
+    fuzz::SerialLine line;
     CT40 device(3, 0, skyLink ? 1 : 0);
     Require(device.Open(3, 0, CT40::kLineBaud, 1000, skyLink ? 1 : 0) == CD5Device::kOk);
     const Bytes reply(data, data + std::min(size, kLongestFrame + 4));
@@ -81,7 +68,7 @@ void CheckTransact(const uint8_t* data, std::size_t size, bool skyLink) {
 
 // The 5-baud wake-up, or (flash) the boot loader's entry hand-shake.
 void CheckHandShake(const uint8_t* data, std::size_t size, bool skyLink, bool flash) {
-    Line line;
+    fuzz::SerialLine line;
     QueueReplies(line.line, data, size);
     CT40 device(3, 0, skyLink ? 1 : 0);
     Require(device.Open(3, 0, CT40::kLineBaud, 1000, skyLink ? 1 : 0) == CD5Device::kOk);
