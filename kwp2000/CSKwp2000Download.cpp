@@ -6,9 +6,10 @@
 #include "ecu/CEcu.h"
 #include "ecu/KwpUploadValues.h"
 #include "engine/CConvert.h"
-#include "engine/IntelHexReader.h"
+#include "engine/HexRange.h"
 #include "engine/ParameterString.h"
 #include "kwp2000/CSKwp2000.h"
+#include "kwp2000/KwpDownloadRecords.h"
 #include "kwp2000/KwpText.h"
 
 namespace diagbridge {
@@ -34,7 +35,6 @@ constexpr std::size_t kFramPairs = 16;
 constexpr std::size_t kPairBytes = 6;
 constexpr std::size_t kDataOffset = 2;
 
-constexpr std::size_t kMaxTransferData = 254;  // 255 frame bytes less the service id
 constexpr const char* kEndRecord = "00 00 00 01 FF";
 constexpr uint32_t kEndRecordPauseMs = 500;
 constexpr std::size_t kDateTailOffset = 6;
@@ -189,32 +189,15 @@ bool CSKwp2000::ReadFramLayout(uint32_t& start, uint32_t& end) {
 }
 
 int32_t CSKwp2000::ParseRecords(const std::string& hexText) {
-    records_.clear();
     platform::IClock& clock = platform::Clock();
     uint32_t lastKeepAlive = clock.TickMs();
-    // Every record up to the end record goes to the ECU as it stands; the end record is sent
-    // once after them.
-    IntelHexReader reader(hexText);
-    IntelHexRecord record;
-    bool hasData = false;
-    for (;;) {
+    const auto keepAlive = [&] {
         const uint32_t now = clock.TickMs();
-        if (platform::ElapsedMs(lastKeepAlive, now) >= kParseKeepAliveMs) {
-            lastKeepAlive = now;
-            ServiceKeepAlive();
-        }
-        const IntelHexStep step = reader.Next(record);
-        if (step == IntelHexStep::kEnd) break;
-        if (step == IntelHexStep::kMalformed || record.bytes.size() > kMaxTransferData) {
-            records_.clear();
-            return kHexConvertFailed;
-        }
-        hasData = hasData || (record.type == kHexData && !record.data.empty());
-        records_.push_back(BytesToHexString(record.bytes.data(), record.bytes.size()));
-    }
-    if (hasData) return kResultOk;
-    records_.clear();
-    return kHexConvertFailed;
+        if (platform::ElapsedMs(lastKeepAlive, now) < kParseKeepAliveMs) return;
+        lastKeepAlive = now;
+        ServiceKeepAlive();
+    };
+    return ReadKwpDownloadRecords(hexText, records_, keepAlive) ? kResultOk : kHexConvertFailed;
 }
 
 int32_t CSKwp2000::SendRecords() {

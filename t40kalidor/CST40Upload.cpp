@@ -7,6 +7,7 @@
 #include "ecu/KwpUploadValues.h"
 #include "platform/SystemInfo.h"
 #include "t40kalidor/CST40.h"
+#include "t40kalidor/T40EventText.h"
 #include "t40kalidor/T40Ident.h"
 
 namespace diagbridge {
@@ -14,11 +15,6 @@ namespace diagbridge {
 namespace {
 constexpr const char* kAxleRequest = "19 04 04 2E E6";
 constexpr const char* kEventRequest = "07";
-constexpr std::size_t kEventCountIndex = 3;
-constexpr std::size_t kEventStart = 2;
-constexpr std::size_t kEventStride = 10;
-constexpr std::size_t kEventBytes = 9;
-constexpr std::size_t kAddendumBytes = 10;
 constexpr uint32_t kBlockBytes = 0x80;
 constexpr uint8_t kH4ReadCommand = 0x01;
 constexpr uint8_t kH5ReadCommand = 0x19;
@@ -36,15 +32,6 @@ std::string Line(const std::string& text) {
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
-}
-
-// The bytes from..from+count-1 (zeros where missing), each as " %02X".
-std::string ByteColumns(const std::vector<uint8_t>& bytes, std::size_t from, std::size_t count) {
-    std::string text;
-    for (std::size_t i = from; i < from + count; ++i) {
-        text += FormatText(" %02X", i < bytes.size() ? bytes[i] : 0);
-    }
-    return text;
 }
 
 std::string HardwareLine(const std::string& version) {
@@ -103,23 +90,7 @@ std::string CST40::IdentSection(CEcuT4X& /*ecu*/) {
 std::string CST40::EventSection() {
     std::string response;
     UploadTransfer(kEventRequest, response);
-    const std::vector<uint8_t> bytes = T40Bytes(response);
-    const std::size_t events = bytes.size() > kEventCountIndex ? bytes[kEventCountIndex] : 0;
-    std::string text = Line("[EventMem]") +
-                       Line(FormatText("EventAnz=%d", static_cast<int>(events))) +
-                       Line("EventX=" + response);
-    for (std::size_t k = 0; k < events; ++k) {
-        text += FormatText("Event%d= ", static_cast<int>(k + 1)) +
-                Line(ByteColumns(bytes, kEventStart + kEventStride * k, kEventBytes));
-    }
-    std::size_t from = kEventStride * events + 1;
-    if (bytes.size() <= kEventStride * events + 2) return text;
-    for (int addendum = 1; from + kAddendumBytes <= bytes.size(); ++addendum) {
-        text +=
-            FormatText("Addendum%d= ", addendum) + Line(ByteColumns(bytes, from, kAddendumBytes));
-        from += kAddendumBytes;
-    }
-    return text;
+    return T40EventSectionText(response);
 }
 
 std::string CST40::MemorySection(const char* heading, uint32_t start, uint32_t blocks) {

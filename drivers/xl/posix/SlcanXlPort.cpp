@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "drivers/xl/PcapWriter.h"
+#include "drivers/xl/SlcanLine.h"
 #include "drivers/xl/XlSourceKinds.h"
 #include "drivers/xl/posix/FdXlPort.h"
 
@@ -15,50 +16,10 @@ namespace {
 
 constexpr char kCommandEnd = '\r';
 constexpr char kErrorBell = '\a';
-constexpr size_t kMaxLine = 64;  // "T" + 8 id + 1 length + 16 data + timestamp, with room
 
 // Lawicel S0..S8 bit rates.
 constexpr uint32_t kSlcanRates[] = {10000,  20000,  50000,  100000, 125000,
                                     250000, 500000, 800000, 1000000};
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Reads count hex digits at text; false on a non-hex digit.
-bool ParseHex(const char* text, size_t count, uint32_t& value) {
-    value = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const int digit = HexValue(text[i]);
-        if (digit < 0) return false;
-        value = (value << 4) | static_cast<uint32_t>(digit);
-    }
-    return true;
-}
-
-// Parses a "tIIIL..." or "TIIIIIIIIL..." line (without the CR); other lines are not frames.
-bool ParseFrameLine(const char* line, size_t length, CanFrame& frame) {
-    if (length == 0 || (line[0] != 't' && line[0] != 'T')) return false;
-    const bool extended = line[0] == 'T';
-    const size_t idDigits = extended ? 8 : 3;
-    if (length < 1 + idDigits + 1) return false;
-    uint32_t id = 0;
-    uint32_t dlc = 0;
-    if (!ParseHex(line + 1, idDigits, id) || !ParseHex(line + 1 + idDigits, 1, dlc)) return false;
-    if (dlc > kMaxDataLength || length < 2 + idDigits + 2 * dlc) return false;
-    if (extended ? id > kSocketCanExtendedMask : id > kSocketCanStandardMask) return false;
-    frame.id = extended ? (id | kExtendedId) : id;
-    frame.dlc = static_cast<uint8_t>(dlc);
-    for (uint32_t i = 0; i < dlc; ++i) {
-        uint32_t byte = 0;
-        if (!ParseHex(line + 2 + idDigits + 2 * i, 2, byte)) return false;
-        frame.data[i] = static_cast<uint8_t>(byte);
-    }
-    return true;
-}
 
 int OpenSerial(const std::string& device) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -113,20 +74,12 @@ class SlcanXlPort final : public FdXlPort {
     }
 
     XLstatus SendToWire(const CanFrame& frame) override {
-        char line[kMaxLine];
-        const bool extended = (frame.id & kExtendedId) != 0;
-        int length = extended ? std::snprintf(line, sizeof(line), "T%08X%u",
-                                              frame.id & kSocketCanExtendedMask, frame.dlc)
-                              : std::snprintf(line, sizeof(line), "t%03X%u",
-                                              frame.id & kSocketCanStandardMask, frame.dlc);
-        for (uint8_t i = 0; i < frame.dlc && i < kMaxDataLength; ++i) {
-            length += std::snprintf(line + length, sizeof(line) - static_cast<size_t>(length),
-                                    "%02X", frame.data[i]);
-        }
+        char line[kSlcanMaxLine];
+        std::size_t length = EncodeSlcanFrameLine(frame, line);
         line[length++] = kCommandEnd;
         std::lock_guard lock(writeMutex_);
         CaptureFrame(frame);  // before the wire: the answer to it may be captured at once
-        return WriteAll(line, static_cast<size_t>(length)) ? kSuccess : kErrTxNotPossible;
+        return WriteAll(line, length) ? kSuccess : kErrTxNotPossible;
     }
 
     bool OnReadable(int fd) override {
@@ -143,7 +96,7 @@ class SlcanXlPort final : public FdXlPort {
     void TakeChar(char c) {
         if (c == kCommandEnd || c == kErrorBell || c == '\n') {
             CanFrame frame;
-            if (!overlong_ && ParseFrameLine(line_, lineLength_, frame)) {
+            if (!overlong_ && ParseSlcanFrameLine({line_, lineLength_}, frame)) {
                 CaptureFrame(frame);
                 DeliverFromWire(frame);
             }
@@ -152,7 +105,7 @@ class SlcanXlPort final : public FdXlPort {
             return;
         }
         // An over-long line is garbage; it is dropped at its terminator.
-        if (lineLength_ == kMaxLine) {
+        if (lineLength_ == kSlcanMaxLine) {
             overlong_ = true;
             return;
         }
@@ -169,7 +122,7 @@ class SlcanXlPort final : public FdXlPort {
     std::mutex writeMutex_;
     int rateCode_ = -1;
     bool overlong_ = false;
-    char line_[kMaxLine] = {};
+    char line_[kSlcanMaxLine] = {};
     size_t lineLength_ = 0;
 };
 
