@@ -35,7 +35,7 @@ std::string BcdDate(const ShortByteBuffer& field) {
         digits[2 * i] = field.data[i] >> 4;
         digits[2 * i + 1] = field.data[i] & 0x0F;
     }
-    char text[16];
+    char text[24];  // a nibble above 9 prints two digits
     std::snprintf(text, sizeof(text), "%d%d%d%d-%d%d-%d%d", digits[0], digits[1], digits[2],
                   digits[3], digits[4], digits[5], digits[6], digits[7]);
     return text;

@@ -207,10 +207,10 @@ void T40VirtualEcu::SendAnswer(const Bytes& payload) {
         line_.Send({0xFF});
         return;
     }
-    Bytes frame;
-    frame.push_back(static_cast<uint8_t>(payload.size() + 1));
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    frame.push_back(Sum(frame, frame.size()));
+    Bytes frame(payload.size() + 2);
+    frame[0] = static_cast<uint8_t>(payload.size() + 1);
+    std::copy(payload.begin(), payload.end(), frame.begin() + 1);
+    frame.back() = Sum(frame, frame.size() - 1);
     if (TakeFault(&T40Faults::badChecksum)) frame.back() = static_cast<uint8_t>(frame.back() + 1);
     if (TakeFault(&T40Faults::missingBytes)) frame.resize(frame.size() - 2);
     line_.Send(frame);

@@ -67,7 +67,7 @@ class SlcanXlPort final : public FdXlPort {
     void OnActiveChanged(bool active) override {
         Command("C");
         if (!active || rateCode_ < 0) return;
-        char setRate[4];
+        char setRate[16];
         std::snprintf(setRate, sizeof(setRate), "S%d", rateCode_);
         Command(setRate);
         Command(IsSilent() ? "L" : "O");
