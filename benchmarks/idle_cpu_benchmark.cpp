@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchmarks/ChildProcessLines.h"
 #include "component/CCommandInterface.h"
 #include "component/ICommandInterfaceEvents.h"
 #include "sim/can/CanHub.h"
@@ -32,6 +33,10 @@
 
 namespace {
 
+using diagbridge::bench::ProcessCpuSeconds;
+using diagbridge::bench::ReadLine;
+using diagbridge::bench::WriteLine;
+
 using Clock = std::chrono::steady_clock;
 using diagbridge::CCommandInterface;
 
@@ -39,25 +44,8 @@ constexpr double kIdleTargetPercent = 0.1;  // of one core
 constexpr const char* kUdsModel = "T60.1";
 constexpr uint32_t kUdsBitRate = 500000;
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-bool ReadLine(int fd, std::string& line) {
-    line.clear();
-    char c = 0;
-    while (::read(fd, &c, 1) == 1) {
-        if (c == '\n') return true;
-        line += c;
-    }
-    return false;
 }
 
 // The controller side of a child process: start gives the device (or hub socket) path, or
@@ -111,10 +99,6 @@ class ChildController {
             WriteLine(toParent[1], std::to_string(controller.requests()));
         _exit(0);
     }
-    static void WriteLine(int fd, const std::string& text) {
-        const std::string line = text + "\n";
-        if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) _exit(1);
-    }
 
     pid_t pid_ = -1;
     int commands_ = -1;
@@ -154,11 +138,11 @@ bool IdleWithinTarget(const char* name, ChildController& controller, const Sink&
                       int idleSeconds) {
     const int eventsBefore = sink.Events();
     const long requestsBefore = controller.Requests();
-    const double cpuBefore = CpuSeconds();
+    const double cpuBefore = ProcessCpuSeconds();
     const auto started = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
     const double idle = SecondsSince(started);
-    const double percent = (CpuSeconds() - cpuBefore) * 100.0 / idle;
+    const double percent = (ProcessCpuSeconds() - cpuBefore) * 100.0 / idle;
     const long requests = controller.Requests() - requestsBefore;
     const bool met = percent < kIdleTargetPercent;
     std::printf(
